@@ -1,0 +1,144 @@
+#include "HostSession.h"
+
+#include "framework/GbkText.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace host {
+namespace {
+
+void say(const QString& line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+template <typename Function>
+bool resolve(void* library, const char* name, Function& slot)
+{
+    slot = reinterpret_cast<Function>(dlsym(library, name));
+    if (!slot)
+        say(QStringLiteral("host: the library does not export %1").arg(QLatin1String(name)));
+    return slot != nullptr;
+}
+
+const char* yesNo(bool value)
+{
+    return value ? "true" : "false";
+}
+
+}  // namespace
+
+HostSession::HostSession(Options options) : options_(std::move(options)) {}
+
+HostSession::~HostSession()
+{
+    unload();
+}
+
+bool HostSession::load()
+{
+    if (library_)
+        return true;
+    library_ = dlopen(options_.libraryPath.toUtf8().constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library_) {
+        say(QStringLiteral("host: cannot load %1: %2").arg(options_.libraryPath, QString::fromLocal8Bit(dlerror())));
+        return false;
+    }
+    bool ok = resolve(library_, "Frame_Init", exports_.init) &
+              resolve(library_, "Frame_SetAdoString", exports_.setAdoString) &
+              resolve(library_, "Frame_SetParam", exports_.setParam) &
+              resolve(library_, "Frame_ExecFunc", exports_.execFunc) &
+              resolve(library_, "Frame_FreeChild", exports_.freeChild) &
+              resolve(library_, "Frame_FreeAll", exports_.freeAll) &
+              resolve(library_, "Video_SwitchToTV", exports_.switchToTV) &
+              resolve(library_, "Video_SwitchToMonitor", exports_.switchToMonitor) &
+              resolve(library_, "Video_CapturePicture", exports_.capturePicture);
+    if (!ok) {
+        unload();
+        return false;
+    }
+    say(QStringLiteral("host: loaded %1").arg(options_.libraryPath));
+    return true;
+}
+
+void HostSession::unload()
+{
+    if (!library_)
+        return;
+    dlclose(library_);
+    library_ = nullptr;
+    exports_ = Exports{};
+    say(QStringLiteral("host: unloaded the library"));
+}
+
+QStringList HostSession::stepNames()
+{
+    return {"Frame_Init", "Frame_SetAdoString", "Frame_SetParam", "Frame_ExecFunc",
+            "Frame_FreeChild", "Frame_FreeAll", "Video_SwitchToTV", "Video_SwitchToMonitor",
+            "Video_CapturePicture", "load", "unload", "wait"};
+}
+
+bool HostSession::runStep(const QString& step)
+{
+    QString name = step.section('=', 0, 0);
+    QString argument = step.section('=', 1);
+    if (name == "load")
+        return load();
+    if (name == "unload") {
+        unload();
+        return true;
+    }
+    if (name == "wait") {
+        if (wait)
+            wait(argument.toInt());
+        return true;
+    }
+    if (!library_ && !load())
+        return false;
+    return call(name, argument);
+}
+
+bool HostSession::call(const QString& name, const QString& argument)
+{
+    if (name == "Frame_Init") {
+        // The host program itself is the module that exports the services.
+        static void* const self = dlopen(nullptr, RTLD_NOW);
+        bool found = exports_.init(options_.appWindow, 0, self, 0);
+        say(QStringLiteral("Frame_Init -> %1").arg(yesNo(found)));
+    } else if (name == "Frame_SetAdoString") {
+        std::string ado = tarvelo::toGbk(argument.isEmpty() ? options_.adoString : argument);
+        exports_.setAdoString(ado.c_str());
+        say(QStringLiteral("Frame_SetAdoString done"));
+    } else if (name == "Frame_SetParam") {
+        QString op = argument.isEmpty() ? options_.operatorName : argument.section(',', 0, 0);
+        QString extra = argument.isEmpty() ? options_.extraParam : argument.section(',', 1);
+        std::string opGbk = tarvelo::toGbk(op), extraGbk = tarvelo::toGbk(extra);
+        exports_.setParam(opGbk.c_str(), extraGbk.c_str());
+        say(QStringLiteral("Frame_SetParam done"));
+    } else if (name == "Frame_ExecFunc") {
+        exports_.execFunc(argument.toInt());
+        say(QStringLiteral("Frame_ExecFunc(%1) done").arg(argument.toInt()));
+    } else if (name == "Frame_FreeChild") {
+        exports_.freeChild();
+        say(QStringLiteral("Frame_FreeChild done"));
+    } else if (name == "Frame_FreeAll") {
+        say(QStringLiteral("Frame_FreeAll -> %1").arg(yesNo(exports_.freeAll())));
+    } else if (name == "Video_SwitchToTV") {
+        exports_.switchToTV(argument.toInt());
+        say(QStringLiteral("Video_SwitchToTV(%1) done").arg(argument.toInt()));
+    } else if (name == "Video_SwitchToMonitor") {
+        exports_.switchToMonitor(argument.toInt());
+        say(QStringLiteral("Video_SwitchToMonitor(%1) done").arg(argument.toInt()));
+    } else if (name == "Video_CapturePicture") {
+        exports_.capturePicture();
+        say(QStringLiteral("Video_CapturePicture done"));
+    } else {
+        say(QStringLiteral("host: unknown step %1").arg(name));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace host

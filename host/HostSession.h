@@ -1,0 +1,60 @@
+#pragma once
+// The library as a host sees it: loaded with dlopen, driven through its nine
+// exports, one step at a time.
+
+#include "tarvelo.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <string>
+
+namespace host {
+
+struct Exports {
+    decltype(&Frame_Init) init = nullptr;
+    decltype(&Frame_SetAdoString) setAdoString = nullptr;
+    decltype(&Frame_SetParam) setParam = nullptr;
+    decltype(&Frame_ExecFunc) execFunc = nullptr;
+    decltype(&Frame_FreeChild) freeChild = nullptr;
+    decltype(&Frame_FreeAll) freeAll = nullptr;
+    decltype(&Video_SwitchToTV) switchToTV = nullptr;
+    decltype(&Video_SwitchToMonitor) switchToMonitor = nullptr;
+    decltype(&Video_CapturePicture) capturePicture = nullptr;
+};
+
+class HostSession {
+public:
+    struct Options {
+        QString libraryPath;
+        TarveloWindow appWindow = 0;
+        QString adoString;
+        QString operatorName;
+        QString extraParam;
+    };
+
+    explicit HostSession(Options options);
+    ~HostSession();
+
+    bool load();
+    void unload();
+    bool loaded() const { return library_ != nullptr; }
+
+    // One step of a script: an export name, optionally "=argument", or one of
+    // load, unload, wait=MS. Prints what happened; false when the step is
+    // unknown or cannot run.
+    bool runStep(const QString& step);
+
+    static QStringList stepNames();
+
+    std::function<void(int ms)> wait;  // lets the UI breathe between steps
+
+private:
+    bool call(const QString& name, const QString& argument);
+
+    Options options_;
+    void* library_ = nullptr;
+    Exports exports_;
+};
+
+}  // namespace host

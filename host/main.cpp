@@ -1,0 +1,101 @@
+// tarvelo-host: a stand-in for the monitoring system's main program. It
+// exports the six host services, loads libtarvelo.so as a real host does, and
+// runs the exports given on its command line, or offers them as buttons.
+
+#include "HostServices.h"
+#include "HostSession.h"
+#include "HostWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool noDisplay()
+{
+    auto empty = [](const char* name) {
+        const char* v = std::getenv(name);
+        return !v || !*v;
+    };
+    return empty("DISPLAY") && empty("WAYLAND_DISPLAY");
+}
+
+// With nobody at the screen, message boxes are read out and closed.
+void closeMessageBoxesAsTheyAppear(QApplication& app)
+{
+    auto* timer = new QTimer(&app);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        std::printf("message box: %s\n", box->text().toUtf8().constData());
+        std::fflush(stdout);
+        box->accept();
+    });
+    timer->start(50);
+}
+
+void processEventsFor(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    do
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (clock.elapsed() < ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (noDisplay())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tarvelo-host"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Stand-in host of the Tarvelo plug-in. Steps: an export name, with =argument where it takes one "
+        "(Frame_ExecFunc=1, Video_SwitchToTV=5, Frame_SetParam=operator,extra), or load, unload, wait=MS."));
+    parser.addHelpOption();
+    QCommandLineOption library({"l", "library"}, "The plug-in to load.", "path", TARVELO_DEFAULT_LIBRARY);
+    QCommandLineOption right("right", "What Frame_HaveRight answers.", "n", "1");
+    QCommandLineOption workPath("work-path", "What Frame_GetWorkPath answers.", "dir", QDir::currentPath());
+    QCommandLineOption nullWorkPath("null-work-path", "Frame_GetWorkPath answers a null pointer.");
+    QCommandLineOption ado("ado", "The connection string Frame_SetAdoString passes.", "text",
+                           "Provider=SQLite;Data Source=tarvelo.db");
+    QCommandLineOption op("operator", "The operator name Frame_SetParam passes.", "name", "admin");
+    QCommandLineOption closeBoxes("close-messages", "Print and close message boxes (automatic without a display).");
+    parser.addOptions({library, right, workPath, nullWorkPath, ado, op, closeBoxes});
+    parser.addPositionalArgument("steps", "Exports to call, in order.", "[step...]");
+    parser.process(app);
+
+    host::setServiceAnswers({parser.value(right).toInt(), parser.value(workPath), parser.isSet(nullWorkPath)});
+    if (parser.isSet(closeBoxes) || noDisplay())
+        closeMessageBoxesAsTheyAppear(app);
+
+    host::HostSession session({parser.value(library), 0, parser.value(ado), parser.value(op), QString()});
+    session.wait = processEventsFor;
+    const QStringList steps = parser.positionalArguments();
+    if (!steps.isEmpty()) {
+        int failures = 0;
+        QTimer::singleShot(0, [&] {
+            for (const QString& step : steps)
+                failures += session.runStep(step) ? 0 : 1;
+            session.unload();
+            QApplication::exit(failures == 0 ? 0 : 1);
+        });
+        return QApplication::exec();
+    }
+    if (!session.load())
+        return 1;
+    host::HostWindow window(session);
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,183 @@
+#include "framework/IniFile.h"
+
+#include "framework/GbkText.h"
+
+#include <QFile>
+// Our names are GBK bytes and our comparator folds ASCII only: SimpleIni
+// need not convert anything.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+#include <charconv>
+#include <memory>
+#include <optional>
+
+namespace tarvelo {
+namespace {
+
+// Orders names byte by byte, folding ASCII letters only. The trail byte of a
+// GBK double-byte character may fall in 'A'..'Z' and must not be folded, or
+// two different Chinese names would compare equal.
+struct GbkNoCaseLess {
+    static unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+    bool operator()(const char* left, const char* right) const
+    {
+        auto l = reinterpret_cast<const unsigned char*>(left);
+        auto r = reinterpret_cast<const unsigned char*>(right);
+        bool trailByte = false;
+        for (;; ++l, ++r) {
+            unsigned char a = trailByte ? *l : fold(*l);
+            unsigned char b = trailByte ? *r : fold(*r);
+            if (a != b || a == 0)
+                return a < b;
+            trailByte = !trailByte && a >= 0x81 && a <= 0xFE;
+        }
+    }
+};
+
+using Store = CSimpleIniTempl<char, GbkNoCaseLess, SI_ConvertA<char>>;
+
+struct FileText {
+    std::string bytes;
+    bool crlf = false;
+};
+
+std::optional<FileText> readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray data = file.readAll();
+    return FileText{data.toStdString(), data.contains("\r\n")};
+}
+
+std::unique_ptr<Store> newStore()
+{
+    auto store = std::make_unique<Store>(false, true, false);
+    store->SetSpaces(false);
+    return store;
+}
+
+std::unique_ptr<Store> loadStore(const std::optional<FileText>& text)
+{
+    auto store = newStore();
+    if (text && store->LoadData(text->bytes.data(), text->bytes.size()) < 0)
+        return newStore();
+    return store;
+}
+
+std::optional<std::string> readRaw(const QString& path, const QString& section, const QString& key)
+{
+    auto store = loadStore(readFile(path));
+    const char* value = store->GetValue(toGbk(section).c_str(), toGbk(key).c_str(), nullptr);
+    if (!value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+std::string withLineEnds(std::string text, bool crlf)
+{
+    if (!crlf)
+        return text;
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+void writeAll(const QString& path, const std::string& bytes)
+{
+    QFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+              file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                  static_cast<qint64>(bytes.size()) &&
+              file.flush();
+    if (!ok)
+        throw IniFileError("Unable to write to " + path.toStdString());
+}
+
+}  // namespace
+
+bool parseInt32(const QString& text, int32_t& value)
+{
+    std::string s = text.trimmed().toStdString();
+    std::string_view digits(s);
+    bool negative = !digits.empty() && digits.front() == '-';
+    if (negative || (!digits.empty() && digits.front() == '+'))
+        digits.remove_prefix(1);
+    int base = 10;
+    if (digits.starts_with('$')) {
+        base = 16;
+        digits.remove_prefix(1);
+    } else if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    if (digits.empty() || digits.front() == '-' || digits.front() == '+')
+        return false;
+    int64_t magnitude = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+        return false;
+    int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue < INT32_MIN || signedValue > INT32_MAX)
+        return false;
+    value = static_cast<int32_t>(signedValue);
+    return true;
+}
+
+IniFile::IniFile(QString path) : path_(std::move(path)) {}
+
+QString IniFile::readString(const QString& section, const QString& key, const QString& fallback) const
+{
+    auto raw = readRaw(path_, section, key);
+    return raw ? fromGbk(*raw) : fallback;
+}
+
+int32_t IniFile::readInteger(const QString& section, const QString& key, int32_t fallback) const
+{
+    auto raw = readRaw(path_, section, key);
+    int32_t value = fallback;
+    if (raw && parseInt32(fromGbk(*raw), value))
+        return value;
+    return fallback;
+}
+
+bool IniFile::readBool(const QString& section, const QString& key, bool fallback) const
+{
+    return readInteger(section, key, fallback ? 1 : 0) != 0;
+}
+
+void IniFile::writeString(const QString& section, const QString& key, const QString& value)
+{
+    // A file that exists but cannot be read or parsed must not be replaced
+    // by one holding nothing but this key.
+    auto text = readFile(path_);
+    if (!text && QFile::exists(path_))
+        throw IniFileError("Unable to read " + path_.toStdString());
+    auto store = newStore();
+    if (text && store->LoadData(text->bytes.data(), text->bytes.size()) < 0)
+        throw IniFileError("Unable to read " + path_.toStdString());
+    store->SetValue(toGbk(section).c_str(), toGbk(key).c_str(), toGbk(value).c_str(), nullptr, true);
+    std::string rendered;
+    if (store->Save(rendered, false) < 0)
+        throw IniFileError("Unable to write to " + path_.toStdString());
+    writeAll(path_, withLineEnds(std::move(rendered), text && text->crlf));
+}
+
+void IniFile::writeInteger(const QString& section, const QString& key, int32_t value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+void IniFile::writeBool(const QString& section, const QString& key, bool value)
+{
+    writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+}  // namespace tarvelo

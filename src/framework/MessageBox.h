@@ -1,0 +1,14 @@
+#pragma once
+// The simple modal message box: the text and an OK button.
+
+#include <QString>
+
+namespace tarvelo {
+
+// Shows `text` modally on the calling thread and returns when the user has
+// closed it. When the environment variable TARVELO_MESSAGE_LOG names a file,
+// nobody is there to close a box (unattended runs, headless hosts): the text
+// is appended to that file as a line of UTF-8 instead, and the call returns.
+void showMessage(const QString& text);
+
+}  // namespace tarvelo

@@ -1,0 +1,101 @@
+// The plug-in management exports and what the library does when it is
+// loaded and unloaded.
+
+#include "framework/Application.h"
+#include "framework/ErrorGuard.h"
+#include "framework/GbkText.h"
+#include "plugin/FrameImport.h"
+#include "plugin/LibraryState.h"
+#include "tarvelo.h"
+
+#include "plugin/ExportMacro.h"
+
+namespace tarvelo {
+namespace {
+
+struct LibraryLifetime {
+    uintptr_t savedOwner;
+
+    LibraryLifetime() : savedOwner(Application::ownerWindow())
+    {
+        library();  // constructed first, so it is destroyed after us
+        Application::pinToolkit();
+    }
+
+    // No window of ours may outlive the code that runs it, even when the host
+    // forgot Frame_FreeAll.
+    ~LibraryLifetime()
+    {
+        guarded([] { DestroyConsole(); });
+        Application::setOwnerWindow(savedOwner);
+        ResetLibraryState();
+    }
+} lifetime;
+
+}  // namespace
+}  // namespace tarvelo
+
+using namespace tarvelo;
+
+TARVELO_EXPORT bool TARVELO_API Frame_Init(TarveloWindow appWindow, int32_t, TarveloModule hostModule,
+                                           int32_t)
+{
+    bool allFound = false;
+    guarded([&] {
+        Application::setOwnerWindow(appWindow);
+        library().hostModule = hostModule;
+        allFound = ImportHostServices(hostModule);
+    });
+    return allFound;
+}
+
+TARVELO_EXPORT void TARVELO_API Frame_SetAdoString(const char* connectionString)
+{
+    guarded([&] { library().AdoString = fromGbk(connectionString); });
+}
+
+TARVELO_EXPORT void TARVELO_API Frame_SetParam(const char* operatorName, const char* extraParam)
+{
+    guarded([&] {
+        LibraryState& lib = library();
+        lib.OperatorName = fromGbk(operatorName);
+        lib.ExtraParam = fromGbk(extraParam);
+        if (lib.fmVideo)
+            lib.fmVideo->ApplyParam(lib.OperatorName, lib.ExtraParam);
+    });
+}
+
+TARVELO_EXPORT void TARVELO_API Frame_ExecFunc(int32_t function)
+{
+    guarded([&] {
+        LibraryState& lib = library();
+        switch (function) {
+        case 1:
+            if (ConsoleWindow* console = EnsureConsole())
+                console->showConsole();
+            break;
+        case 2:
+            RunModalWindow(lib.factories.queryPictures, lib.fmQueryPic);
+            break;
+        case 3:
+            RunModalWindow(lib.factories.playback, lib.fmPlayAVI);
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+TARVELO_EXPORT void TARVELO_API Frame_FreeChild(void)
+{
+    guarded([] {
+        if (ConsoleWindow* console = library().fmVideo)
+            console->hideConsole();
+    });
+}
+
+TARVELO_EXPORT bool TARVELO_API Frame_FreeAll(void)
+{
+    guarded([] { DestroyConsole(); });
+    return true;
+}

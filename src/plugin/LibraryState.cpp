@@ -1,0 +1,60 @@
+#include "plugin/LibraryState.h"
+
+namespace tarvelo {
+
+ConsoleWindow::~ConsoleWindow()
+{
+    if (library().fmVideo == this)
+        library().fmVideo = nullptr;
+}
+
+LibraryState& library()
+{
+    static LibraryState state;
+    return state;
+}
+
+ConsoleWindow* EnsureConsole()
+{
+    LibraryState& lib = library();
+    if (lib.fmVideo || !lib.factories.console)
+        return lib.fmVideo;
+    lib.fmVideo = lib.factories.console().release();
+    if (lib.fmVideo)
+        lib.fmVideo->ApplyParam(lib.OperatorName, lib.ExtraParam);
+    return lib.fmVideo;
+}
+
+void DestroyConsole()
+{
+    // The console's destructor empties fmVideo.
+    delete library().fmVideo;
+}
+
+void RunModalWindow(const std::function<std::unique_ptr<ModalWindow>()>& factory,
+                    ModalWindow*& reference)
+{
+    if (!factory)
+        return;
+    std::unique_ptr<ModalWindow> window = factory();
+    if (!window)
+        return;
+    reference = window.get();
+    struct Forget {
+        ModalWindow*& ref;
+        ~Forget() { ref = nullptr; }
+    } forget{reference};
+    window->runModal();
+}
+
+void ResetLibraryState()
+{
+    DestroyConsole();
+    LibraryState& lib = library();
+    lib.ExtraParam.clear();
+    lib.OperatorName.clear();
+    lib.AdoString.clear();
+    lib.hostModule = nullptr;
+}
+
+}  // namespace tarvelo
