@@ -1,0 +1,63 @@
+#pragma once
+// The serial component: a table of open ports, each with its own send ring
+// and lock. Callers queue bytes with SendData and never wait for the line;
+// a send thread and a receive thread do all port input and output.
+//
+// Order of use: OpenPort, StartThreads, SendData..., StopThreads, ClosePorts.
+// Assign OnReceiveData before StartThreads; it runs on the receive thread.
+
+#include "serial/RecvThread.h"
+#include "serial/SendRing.h"
+#include "serial/SendThread.h"
+#include "serial/SerialPlatform.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace tarvelo {
+
+struct TPortEntry {
+    int32_t Port = 0;
+    PortHandle Handle = InvalidPortHandle;
+    SendRing Ring;    // guarded by Lock
+    std::mutex Lock;
+};
+
+class TMSerialPort {
+public:
+    static constexpr int32_t MaxRows = 100;
+    static constexpr int32_t FirstRefusedPort = 99;
+
+    using TPortReceiveData = std::function<void(int32_t index, const uint8_t* data, int32_t len)>;
+
+    explicit TMSerialPort(SerialPlatform& platform = SystemSerialPlatform());
+    ~TMSerialPort();  // stops the threads and closes the ports left open
+
+    TMSerialPort(const TMSerialPort&) = delete;
+    TMSerialPort& operator=(const TMSerialPort&) = delete;
+
+    bool OpenPort(int32_t Port, int32_t BaudRate, int32_t DataBits, char Parity, float StopBits);
+    void SendData(int32_t Port, const uint8_t* Data, int32_t Len);
+    void ClosePorts();
+
+    bool StartThreads();
+    bool StopThreads();
+
+    void DoReceiveData(int32_t index, const uint8_t* data, int32_t len);
+    TPortReceiveData OnReceiveData;
+
+    int32_t Count() const { return count_; }
+    TPortEntry& Row(int32_t i) { return *ports_[size_t(i)]; }
+    SerialPlatform& Platform() { return platform_; }
+
+private:
+    SerialPlatform& platform_;
+    std::array<std::unique_ptr<TPortEntry>, MaxRows> ports_;
+    int32_t count_ = 0;
+    std::unique_ptr<TSendThread> sendThread_;
+    std::unique_ptr<TRecvThread> recvThread_;
+};
+
+}  // namespace tarvelo

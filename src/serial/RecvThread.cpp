@@ -1,0 +1,22 @@
+#include "serial/RecvThread.h"
+
+#include "serial/MSerialPort.h"
+
+namespace tarvelo {
+
+TRecvThread::TRecvThread(TMSerialPort& owner)
+    : Owner(owner), rows_(owner.Count()), worker_([this] { Pass(); })
+{
+}
+
+void TRecvThread::Pass()
+{
+    for (int32_t i = 0; i < rows_; ++i) {
+        TPortEntry& row = Owner.Row(i);
+        int32_t received = Owner.Platform().read(row.Handle, buffer_.data(), ReadSize);
+        if (received > 0)
+            Owner.DoReceiveData(row.Port, buffer_.data(), received);
+    }
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,32 @@
+#pragma once
+// Polls each port for bytes already waiting (up to 1000 a pass) and hands
+// them to the component's receive handler, on this thread.
+
+#include "serial/WorkerThread.h"
+
+#include <array>
+#include <cstdint>
+
+namespace tarvelo {
+
+class TMSerialPort;
+
+class TRecvThread {
+public:
+    static constexpr int32_t ReadSize = 1000;
+
+    explicit TRecvThread(TMSerialPort& owner);
+
+    void Start() { worker_.Start(); }
+    void Stop() { worker_.Stop(); }
+
+private:
+    void Pass();
+
+    TMSerialPort& Owner;
+    const int32_t rows_;
+    std::array<uint8_t, 1025> buffer_{};
+    WorkerThread worker_;
+};
+
+}  // namespace tarvelo

@@ -1,0 +1,28 @@
+#include "serial/SendThread.h"
+
+#include "serial/MSerialPort.h"
+
+#include <mutex>
+
+namespace tarvelo {
+
+TSendThread::TSendThread(TMSerialPort& owner)
+    : Owner(owner), rows_(owner.Count()), worker_([this] { Pass(); })
+{
+}
+
+void TSendThread::Pass()
+{
+    for (int32_t i = 0; i < rows_; ++i) {
+        TPortEntry& row = Owner.Row(i);
+        int32_t taken;
+        {
+            std::lock_guard lock(row.Lock);
+            taken = row.Ring.take(piece_.data(), PieceSize);
+        }
+        if (taken > 0)
+            Owner.Platform().write(row.Handle, piece_.data(), taken);
+    }
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,33 @@
+#pragma once
+// Moves queued bytes from each port's send ring to the port: at most 100
+// bytes per port per pass, written outside the ring's lock.
+
+#include "serial/WorkerThread.h"
+
+#include <array>
+#include <cstdint>
+
+namespace tarvelo {
+
+class TMSerialPort;
+
+class TSendThread {
+public:
+    static constexpr int32_t PieceSize = 100;
+
+    // Serves the rows that are open now; rows added later are not served.
+    explicit TSendThread(TMSerialPort& owner);
+
+    void Start() { worker_.Start(); }
+    void Stop() { worker_.Stop(); }
+
+private:
+    void Pass();
+
+    TMSerialPort& Owner;
+    const int32_t rows_;
+    std::array<uint8_t, PieceSize> piece_{};
+    WorkerThread worker_;  // last: stopped before the rest goes
+};
+
+}  // namespace tarvelo

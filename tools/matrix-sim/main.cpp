@@ -1,0 +1,103 @@
+// matrix-sim: a virtual video matrix on a pseudo-terminal. It links the
+// port side as DIR/COMn and prints every command it receives, decoded, with
+// a time stamp; bytes that are no command are printed raw.
+
+#include "MatrixDecoder.h"
+#include "VirtualPort.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <string>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t quit = 0;
+
+void onSignal(int)
+{
+    quit = 1;
+}
+
+std::string timestamp()
+{
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    tm local{};
+    localtime_r(&tv.tv_sec, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
+                  long(tv.tv_usec / 1000));
+    return text;
+}
+
+void print(const std::vector<matrixsim::MatrixEvent>& events)
+{
+    for (const auto& e : events)
+        std::printf("%s %s\n", timestamp().c_str(), e.describe().c_str());
+    std::fflush(stdout);
+}
+
+void printMonitors(const matrixsim::MatrixDecoder& decoder)
+{
+    std::printf("%s monitors:", timestamp().c_str());
+    for (auto [monitor, camera] : decoder.monitors())
+        std::printf(" %lld=camera %lld", (long long)monitor, (long long)camera);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: matrix-sim [--dir DIR] [--port N]\n"
+                         "  links a pseudo-terminal as DIR/COMN (default ./ports/COM1);\n"
+                         "  run the library with TARVELO_COMPORTS=DIR and serial port N.\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string dir = "ports";
+    int port = 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--dir" && i + 1 < argc)
+            dir = argv[++i];
+        else if (arg == "--port" && i + 1 < argc)
+            port = std::atoi(argv[++i]);
+        else
+            return usage();
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    try {
+        matrixsim::VirtualPort line(dir, port);
+        matrixsim::MatrixDecoder decoder;
+        std::printf("%s matrix on %s\n", timestamp().c_str(), line.link().c_str());
+        std::fflush(stdout);
+        while (!quit) {
+            pollfd p{line.fd(), POLLIN, 0};
+            int ready = poll(&p, 1, 200);
+            char buffer[1024];
+            ssize_t n = ready > 0 && (p.revents & POLLIN) ? read(line.fd(), buffer, sizeof buffer) : 0;
+            if (n > 0)
+                print(decoder.feed(std::string_view(buffer, size_t(n))));
+            else if (ready == 0 && decoder.pending())
+                print(decoder.flush());  // a command cut short
+            else if (ready > 0 && n <= 0)
+                usleep(10000);
+        }
+        printMonitors(decoder);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "matrix-sim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
