@@ -266,15 +266,17 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
     return written;
 }
 
-// Windows clears the line's error flags here (ClearCommError); a Linux tty
-// keeps none to clear, and bad bytes simply arrive as they are.
+// Only what is already waiting is taken: the port is non-blocking, so one
+// read asks for it and returns at once when nothing is there, which costs
+// the idle receive thread one call a pass instead of a query and a read.
+// Windows also clears the line's error flags here (ClearCommError); a Linux
+// tty keeps none to clear, and bad bytes simply arrive as they are.
 int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
 {
     PosixPort* port = portOf(handle);
-    int waiting = 0;
-    if (!port || max <= 0 || ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting <= 0)
+    if (!port || max <= 0)
         return 0;
-    ssize_t n = ::read(port->fd, buf, size_t(std::min(waiting, max)));
+    ssize_t n = ::read(port->fd, buf, size_t(max));
     return n > 0 ? int32_t(n) : 0;
 }
 

@@ -66,7 +66,7 @@ TEST_F(MatrixLineTest, SwitchCommandsOnTheLine)
     EXPECT_EQ(line.read(13), "1Ma0#a1Ma-3#a");
     matrix.SwitchToMonitor(INT32_MAX);
     matrix.SwitchToTV(INT32_MIN);
-    EXPECT_EQ(line.read(40), "1Ma2147483647#a2Ma-2147483648#a");
+    EXPECT_EQ(line.read(31), "1Ma2147483647#a2Ma-2147483648#a");
     EXPECT_EQ(matrix.CurrentPort(), INT32_MIN);
     EXPECT_EQ(line.drain(), "") << "nothing else";
 }
@@ -103,7 +103,7 @@ TEST_F(MatrixLineTest, NothingIsSentWhileTheLinkIsDown)
 TEST_F(MatrixLineTest, AnOverlongCommandIsCutToTheBuffer)
 {
     matrix.SendMatrixCommand(std::string(5000, 'z'));
-    EXPECT_EQ(line.read(5000, 3000ms), std::string(1025, 'z'));
+    EXPECT_EQ(line.read(1025) + line.drain(), std::string(1025, 'z'));
 }
 
 TEST_F(MatrixLineTest, TheMatrixHangingUpNeitherCrashesNorSpins)
