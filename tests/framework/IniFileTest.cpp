@@ -6,16 +6,12 @@
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
+using tarvelo::test::gbk;
 using tarvelo::test::readBytes;
 using tarvelo::test::TempWorkDir;
 using tarvelo::test::writeBytes;
 
 namespace {
-
-QByteArray gbk(const QString& text)
-{
-    return QByteArray::fromStdString(toGbk(text));
-}
 
 class IniFileTest : public ::testing::Test {
 protected:

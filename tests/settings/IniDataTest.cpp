@@ -9,16 +9,12 @@
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
+using tarvelo::test::gbk;
 using tarvelo::test::readBytes;
 using tarvelo::test::TempWorkDir;
 using tarvelo::test::writeBytes;
 
 namespace {
-
-QByteArray gbk(const QString& text)
-{
-    return QByteArray::fromStdString(toGbk(text));
-}
 
 class IniDataTest : public ::testing::Test {
 protected:

@@ -1,5 +1,7 @@
 #include "support/TempDir.h"
 
+#include "framework/GbkText.h"
+
 #include <QDir>
 #include <QFile>
 #include <stdexcept>
@@ -28,6 +30,11 @@ QByteArray readBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray gbk(const QString& text)
+{
+    return QByteArray::fromStdString(toGbk(text));
 }
 
 }  // namespace tarvelo::test

@@ -21,5 +21,6 @@ private:
 
 void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
+QByteArray gbk(const QString& text);  // the text as GBK bytes
 
 }  // namespace tarvelo::test
