@@ -1,0 +1,67 @@
+#pragma once
+// What stands behind a capture window: an installed driver, and the session
+// it opens when a window connects to it.
+
+#include "capture/vfw.h"
+
+#include <QImage>
+#include <QSize>
+#include <memory>
+#include <string>
+
+class QWidget;
+
+namespace tarvelo {
+
+// How a connected driver reaches its window. Called on the driver's
+// streaming threads; implementations are thread-safe.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // A live frame, shown by overlay or preview and kept as the current frame.
+    virtual void frameArrived(const QImage& frame, VIDEOHDR* header) = 0;
+    virtual void videoRecorded(VIDEOHDR* header) = 0;
+    virtual void audioRecorded(WAVEHDR* header) = 0;
+    virtual void statusChanged(int32_t id, const std::string& text) = 0;
+};
+
+struct RecordingRequest {
+    QString file;             // empty: record without a file
+    CAPTUREPARMS parms;
+    WAVEFORMATEX audioFormat;
+};
+
+struct RecordingProgress {
+    bool capturing = false;
+    uint32_t frames = 0;
+    uint32_t dropped = 0;
+    uint32_t audioSamples = 0;
+    uint32_t elapsedMs = 0;
+    uint32_t lastError = 0;  // a CaptureStatusCode, 0 for none
+    bool fileExists = false;
+};
+
+class DriverSession {
+public:
+    virtual ~DriverSession() = default;
+    virtual bool getCaps(CAPDRIVERCAPS& caps) = 0;
+    virtual QSize frameSize() = 0;
+    virtual bool setLive(bool on) = 0;  // frames flow to the sink while on
+    virtual bool grab(QImage& frame) = 0;  // the newest frame, waiting for one if need be
+    virtual bool startRecording(const RecordingRequest& request) = 0;
+    virtual bool stopRecording() = 0;
+    virtual RecordingProgress progress() = 0;
+    virtual bool formatDialog(QWidget* parent) = 0;  // modal
+    virtual bool hasAudio() { return false; }
+};
+
+class CaptureDriver {
+public:
+    virtual ~CaptureDriver() = default;
+    virtual std::string description() const = 0;
+    virtual std::string version() const { return "1.0"; }
+    // Null when the device refuses (missing, busy, broken).
+    virtual std::unique_ptr<DriverSession> connect(FrameSink& sink) = 0;
+};
+
+}  // namespace tarvelo

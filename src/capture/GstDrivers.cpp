@@ -1,0 +1,10 @@
+#include "capture/GstDrivers.h"
+
+namespace tarvelo {
+
+std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int)
+{
+    return {};
+}
+
+}  // namespace tarvelo

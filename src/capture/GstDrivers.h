@@ -1,0 +1,14 @@
+#pragma once
+// The machine's capture drivers on GStreamer: its V4L2 capture devices in
+// device order, then the built-in test pattern, at most `max` in all.
+
+#include "capture/CaptureDriver.h"
+
+#include <memory>
+#include <vector>
+
+namespace tarvelo {
+
+std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int max);
+
+}  // namespace tarvelo

@@ -1,0 +1,606 @@
+#include "capture/Video.h"
+
+#include "capture/CaptureErrors.h"
+#include "capture/CaptureWindow.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <cmath>
+
+namespace tarvelo {
+namespace {
+
+constexpr int CaptureWindowId = 5001;
+constexpr uint32_t MinMicroSecPerFrame = 33333;
+constexpr uint32_t MinIndexSize = 1800;
+constexpr uint32_t MaxIndexSize = 324000;
+
+uint32_t previewIntervalMs(uint16_t rate)
+{
+    return uint32_t(RoundHalfEven(1000.0 / rate));
+}
+
+bool forwardedToControl(const QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove:
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease: {
+        Qt::MouseButton b = static_cast<const QMouseEvent*>(event)->button();
+        return b == Qt::LeftButton || b == Qt::RightButton || b == Qt::MiddleButton;
+    }
+    case QEvent::MouseButtonDblClick:
+        return static_cast<const QMouseEvent*>(event)->button() == Qt::LeftButton;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+int32_t RoundHalfEven(double value)
+{
+    return int32_t(std::nearbyint(value));  // the default rounding mode: to nearest, ties to even
+}
+
+TVideoCap::TVideoCap(QWidget* owner) : QWidget(owner)
+{
+    setAutoFillBackground(false);
+    setMouseTracking(true);
+    resize(100, 100);
+}
+
+TVideoCap::~TVideoCap()
+{
+    CloseDriver();
+    FreeDriverBuffers();
+}
+
+void TVideoCap::setDriverOpen(bool open)
+{
+    if (open == DriverOpen())
+        return;
+    if (open)
+        OpenDriver();
+    else
+        CloseDriver();
+}
+
+void TVideoCap::setDriverIndex(int32_t index)
+{
+    if (index == driverIndex_)
+        return;
+    CloseDriver();
+    FreeDriverBuffers();
+    if (index >= 0) {
+        std::string name, version;
+        if (capGetDriverDescription(index, name, version))
+            driverName_ = QString::fromLocal8Bit(name.c_str());
+        else
+            index = -1;
+    }
+    if (index == -1)
+        driverName_.clear();
+    driverIndex_ = index;
+}
+
+void TVideoCap::setDriverName(const QString& name)
+{
+    if (name == driverName_)
+        return;
+    for (int32_t index = 0; index < 10; ++index) {
+        std::string found, version;
+        if (!capGetDriverDescription(index, found, version))
+            continue;
+        if (QString::fromLocal8Bit(found.c_str()) == name) {
+            driverName_ = name;
+            setDriverIndex(index);
+            return;
+        }
+    }
+    driverName_.clear();
+    setDriverIndex(-1);
+}
+
+bool TVideoCap::VideoOverlay() const
+{
+    return DriverOpen() && CaptureStatus && CaptureStatus->fOverlayWindow != 0;
+}
+
+void TVideoCap::setVideoOverlay(bool on)
+{
+    if (on == VideoOverlay())
+        return;
+    if (!HasOverlay())
+        throw ENoOverlayException();
+    if (on) {
+        if (!DriverOpen())
+            OpenDriver();
+        GrabFrame();
+    }
+    capOverlay(CaptureWindow, on);
+    UpdateStatus();
+    update();
+}
+
+bool TVideoCap::VideoPreview() const
+{
+    return DriverOpen() && CaptureStatus && CaptureStatus->fLiveWindow != 0;
+}
+
+void TVideoCap::setVideoPreview(bool on)
+{
+    if (on == VideoPreview())
+        return;
+    if (on && !DriverOpen())
+        OpenDriver();
+    capPreview(CaptureWindow, on);
+    UpdateStatus();
+    update();
+}
+
+void TVideoCap::setPreviewScaleToWindow(bool scale)
+{
+    if (scale == scaleToWindow_)
+        return;
+    scaleToWindow_ = scale;
+    if (DriverOpen()) {
+        capPreviewScale(CaptureWindow, scale);
+        FitCaptureWindow();
+    }
+    repaint();
+}
+
+void TVideoCap::setPreviewScaleProportional(bool proportional)
+{
+    if (proportional == scaleProportional_)
+        return;
+    scaleProportional_ = proportional;
+    if (DriverOpen())
+        FitCaptureWindow();
+    repaint();
+}
+
+void TVideoCap::setPreviewRate(uint16_t framesPerSecond)
+{
+    if (framesPerSecond == previewRate_)
+        return;
+    previewRate_ = std::clamp<uint16_t>(framesPerSecond, 1, 30);
+    if (DriverOpen())
+        capPreviewRate(CaptureWindow, previewIntervalMs(previewRate_));
+}
+
+void TVideoCap::setMicroSecPerFrame(uint32_t microseconds)
+{
+    if (microseconds == microSecPerFrame_)
+        return;
+    microSecPerFrame_ = std::max(microseconds, MinMicroSecPerFrame);
+}
+
+uint16_t TVideoCap::FrameRate() const
+{
+    return microSecPerFrame_ == 0 ? 0 : uint16_t(RoundHalfEven(1000000.0 / microSecPerFrame_));
+}
+
+void TVideoCap::setFrameRate(uint16_t framesPerSecond)
+{
+    if (framesPerSecond != 0)
+        microSecPerFrame_ = uint32_t(RoundHalfEven(1000000.0 / framesPerSecond));
+}
+
+void TVideoCap::setCapIndexSize(uint32_t size)
+{
+    capIndexSize_ = size == 0 ? 0 : std::clamp(size, MinIndexSize, MaxIndexSize);
+}
+
+TVideoCap::OpenFailure TVideoCap::openSteps()
+{
+    if (driverIndex_ == -1)
+        return OpenFailure::NoDriver;
+    CaptureWindow = capCreateCaptureWindow(objectName(), WS_CHILD | WS_VISIBLE, 0, 0, width(), height(), this,
+                                           CaptureWindowId);
+    if (!CaptureWindow)
+        return OpenFailure::NoWindow;
+    capSetUserData(CaptureWindow, reinterpret_cast<intptr_t>(this));
+    CaptureWindow->installEventFilter(this);
+    installCallbacks();
+    if (!capDriverConnect(CaptureWindow, driverIndex_)) {
+        CloseDriver();
+        return OpenFailure::NotConnected;
+    }
+    capPreviewScale(CaptureWindow, scaleToWindow_);
+    capPreviewRate(CaptureWindow, previewIntervalMs(previewRate_));
+    return OpenFailure::None;
+}
+
+bool TVideoCap::OpenDriver()
+{
+    if (DriverOpen())
+        return true;
+    switch (openSteps()) {
+    case OpenFailure::NoDriver: {
+        ENoDriverException error;
+        UpdateStatus();
+        throw error;
+    }
+    case OpenFailure::NoWindow: {
+        ENoCapWindowException error;
+        UpdateStatus();
+        throw error;
+    }
+    case OpenFailure::NotConnected: {
+        ENotConnectException error;
+        UpdateStatus();
+        throw error;
+    }
+    case OpenFailure::None:
+        break;
+    }
+    UpdateStatus();
+    FitCaptureWindow();
+    return true;
+}
+
+bool TVideoCap::TryOpenDriver()
+{
+    if (DriverOpen())
+        return true;
+    if (openSteps() != OpenFailure::None)
+        return false;
+    UpdateStatus();
+    FitCaptureWindow();
+    return true;
+}
+
+bool TVideoCap::EnsureDriverOpen()
+{
+    return DriverOpen() || TryOpenDriver();
+}
+
+void TVideoCap::installCallbacks()
+{
+    std::lock_guard lock(handlersMutex_);
+    if (onStatusCallback_)
+        capSetCallbackOnStatus(CaptureWindow, StatusCallbackProc);
+    if (onFrameCallback_)
+        capSetCallbackOnFrame(CaptureWindow, FrameCallbackProc);
+    if (onVideoStream_)
+        capSetCallbackOnVideoStream(CaptureWindow, VideoStreamCallbackProc);
+    if (onAudioStream_)
+        capSetCallbackOnWaveStream(CaptureWindow, WaveStreamCallbackProc);
+}
+
+void TVideoCap::CloseDriver()
+{
+    if (!CaptureWindow)
+        return;
+    capDriverDisconnect(CaptureWindow);
+    CaptureWindow->removeEventFilter(this);
+    capDestroyCaptureWindow(CaptureWindow);
+    CaptureWindow = nullptr;
+}
+
+void TVideoCap::FreeDriverBuffers()
+{
+    DriverCaps.reset();
+    CaptureStatus.reset();
+}
+
+bool TVideoCap::ReadDriverCaps()
+{
+    if (DriverCaps)
+        return true;
+    if (driverIndex_ == -1)
+        return false;
+    bool wasOpen = DriverOpen();
+    if (!wasOpen)
+        OpenDriver();
+    DriverCaps = std::make_unique<CAPDRIVERCAPS>();
+    bool ok = capDriverGetCaps(CaptureWindow, DriverCaps.get());
+    if (!ok)
+        DriverCaps.reset();
+    if (!wasOpen)
+        CloseDriver();
+    return ok;
+}
+
+bool TVideoCap::HasOverlay()
+{
+    return ReadDriverCaps() && DriverCaps->fHasOverlay != 0;
+}
+
+void TVideoCap::UpdateStatus()
+{
+    if (CaptureWindow) {
+        if (!CaptureStatus)
+            CaptureStatus = std::make_unique<CAPSTATUS>();
+        CAPSTATUS fresh = *CaptureStatus;
+        if (capGetStatus(CaptureWindow, &fresh))
+            *CaptureStatus = fresh;
+    }
+    if (OnStatus)
+        OnStatus(this);
+}
+
+void TVideoCap::FitCaptureWindow()
+{
+    if (!CaptureWindow)
+        return;
+    int w = ImageWidth(), h = ImageHeight();
+    if (scaleToWindow_ && !scaleProportional_) {
+        w = width();
+        h = height();
+    } else if (scaleToWindow_) {
+        if (height() == 0 || ImageHeight() == 0)
+            return;  // no ratio to keep
+        float control = float(width()) / float(height());
+        float picture = float(ImageWidth()) / float(ImageHeight());
+        if (control > picture) {
+            h = height();
+            w = RoundHalfEven(double(float(h) * picture));
+        } else {
+            w = width();
+            h = RoundHalfEven(double(float(w) / picture));
+        }
+    }
+    CaptureWindow->setGeometry(0, 0, w, h);
+    CaptureWindow->repaint();
+}
+
+uint16_t TVideoCap::ImageWidth() const
+{
+    return CaptureStatus ? uint16_t(CaptureStatus->uiImageWidth & 0xFFFF) : 0;
+}
+
+uint16_t TVideoCap::ImageHeight() const
+{
+    return CaptureStatus ? uint16_t(CaptureStatus->uiImageHeight & 0xFFFF) : 0;
+}
+
+bool TVideoCap::GrabFrame()
+{
+    if (!DriverOpen() || !capGrabFrame(CaptureWindow))
+        return false;
+    UpdateStatus();
+    return true;
+}
+
+bool TVideoCap::GrabFrameNoStop()
+{
+    if (!DriverOpen() || !capGrabFrameNoStop(CaptureWindow))
+        return false;
+    UpdateStatus();
+    return true;
+}
+
+bool TVideoCap::SaveFrameToFile()
+{
+    return DriverOpen() && capFileSaveDIB(CaptureWindow, SingleImageFile);
+}
+
+bool TVideoCap::StartCapture()
+{
+    if (!DriverOpen())
+        return false;
+    CAPTUREPARMS parms;
+    capCaptureGetSetup(CaptureWindow, &parms);
+    capFileSetCaptureFile(CaptureWindow, VideoFileName);
+    parms.dwRequestMicroSecPerFrame = microSecPerFrame_;
+    parms.dwIndexSize = capIndexSize_;
+    parms.fLimitEnabled = CapTimeLimit != 0;
+    parms.wTimeLimit = CapTimeLimit;
+    parms.fCaptureAudio = CapAudio ? -1 : 0;
+    parms.fMCIControl = 0;
+    parms.fYield = -1;
+    parms.vKeyAbort = 27;
+    parms.fAbortLeftMouse = 0;
+    parms.fAbortRightMouse = 0;
+    capCaptureSetSetup(CaptureWindow, &parms);
+    if (CapAudio)
+        CapAudioFormat.ApplyTo(CaptureWindow);
+    bool started = CapToFile ? capCaptureSequence(CaptureWindow) : capCaptureSequenceNoFile(CaptureWindow);
+    UpdateStatus();
+    return started;
+}
+
+bool TVideoCap::StopCapture()
+{
+    if (!DriverOpen())
+        return false;
+    bool stopped = capCaptureStop(CaptureWindow);
+    UpdateStatus();
+    return stopped;
+}
+
+bool TVideoCap::HasVideoFormatDialog()
+{
+    return ReadDriverCaps() && DriverCaps->fHasDlgVideoFormat != 0;
+}
+
+bool TVideoCap::ShowVideoFormatDialog()
+{
+    if (driverIndex_ == -1)
+        return false;
+    bool wasOpen = DriverOpen();
+    if (!wasOpen)
+        OpenDriver();
+    bool ok = capDlgVideoFormat(CaptureWindow);
+    if (ok)
+        UpdateStatus();
+    if (!wasOpen)
+        CloseDriver();
+    if (ok) {
+        FitCaptureWindow();
+        repaint();
+    }
+    return ok;
+}
+
+void TVideoCap::setOnStatusCallback(TCapStatusCallback handler)
+{
+    bool assigned = bool(handler);
+    {
+        std::lock_guard lock(handlersMutex_);
+        onStatusCallback_ = std::move(handler);
+    }
+    if (DriverOpen())
+        capSetCallbackOnStatus(CaptureWindow, assigned ? StatusCallbackProc : nullptr);
+}
+
+void TVideoCap::setOnFrameCallback(TVideoStream handler)
+{
+    bool assigned = bool(handler);
+    {
+        std::lock_guard lock(handlersMutex_);
+        onFrameCallback_ = std::move(handler);
+    }
+    if (DriverOpen())
+        capSetCallbackOnFrame(CaptureWindow, assigned ? FrameCallbackProc : nullptr);
+}
+
+void TVideoCap::setOnVideoStream(TVideoStream handler)
+{
+    bool assigned = bool(handler);
+    {
+        std::lock_guard lock(handlersMutex_);
+        onVideoStream_ = std::move(handler);
+    }
+    if (DriverOpen())
+        capSetCallbackOnVideoStream(CaptureWindow, assigned ? VideoStreamCallbackProc : nullptr);
+}
+
+void TVideoCap::setOnAudioStream(TAudioStream handler)
+{
+    bool assigned = bool(handler);
+    {
+        std::lock_guard lock(handlersMutex_);
+        onAudioStream_ = std::move(handler);
+    }
+    if (DriverOpen())
+        capSetCallbackOnWaveStream(CaptureWindow, assigned ? WaveStreamCallbackProc : nullptr);
+}
+
+// The handlers are copied under the lock and called outside it, so a handler
+// may itself assign handlers.
+int32_t TVideoCap::StatusCallbackProc(HCAPWND window, int32_t id, const char* text)
+{
+    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
+    if (!self)
+        return 1;
+    TCapStatusCallback handler;
+    {
+        std::lock_guard lock(self->handlersMutex_);
+        handler = self->onStatusCallback_;
+    }
+    if (handler)
+        handler(self, id, text ? QString::fromLocal8Bit(text) : QString());
+    return 1;
+}
+
+int32_t TVideoCap::FrameCallbackProc(HCAPWND window, VIDEOHDR* header)
+{
+    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
+    if (!self)
+        return 1;
+    TVideoStream handler;
+    {
+        std::lock_guard lock(self->handlersMutex_);
+        handler = self->onFrameCallback_;
+    }
+    if (handler)
+        handler(self, header);
+    return 1;
+}
+
+int32_t TVideoCap::VideoStreamCallbackProc(HCAPWND window, VIDEOHDR* header)
+{
+    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
+    if (!self)
+        return 1;
+    TVideoStream handler;
+    {
+        std::lock_guard lock(self->handlersMutex_);
+        handler = self->onVideoStream_;
+    }
+    if (handler)
+        handler(self, header);
+    return 1;
+}
+
+int32_t TVideoCap::WaveStreamCallbackProc(HCAPWND window, WAVEHDR* header)
+{
+    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
+    if (!self)
+        return 1;
+    TAudioStream handler;
+    {
+        std::lock_guard lock(self->handlersMutex_);
+        handler = self->onAudioStream_;
+    }
+    if (handler)
+        handler(self, header);
+    return 1;
+}
+
+void TVideoCap::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (DriverOpen() && scaleToWindow_)
+        FitCaptureWindow();
+}
+
+// The capture window's mouse input is the control's: eight kinds of mouse
+// message are sent on to it unchanged (the window sits at 0, 0, so the
+// coordinates hold); the right and middle double-clicks are not among them.
+bool TVideoCap::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == CaptureWindow)
+        return CaptureWindowProc(event);
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TVideoCap::CaptureWindowProc(QEvent* event)
+{
+    if (!forwardedToControl(event))
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    QMouseEvent copy(mouse->type(), mouse->position(), mouse->scenePosition(), mouse->globalPosition(),
+                     mouse->button(), mouse->buttons(), mouse->modifiers());
+    QCoreApplication::sendEvent(this, &copy);
+    return true;
+}
+
+void TVideoCap::mousePressEvent(QMouseEvent* event)
+{
+    if (OnMouseDown)
+        OnMouseDown(this, event->button(), event->position().toPoint());
+}
+
+void TVideoCap::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (OnMouseUp)
+        OnMouseUp(this, event->button(), event->position().toPoint());
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
+        OnClick(this);
+}
+
+void TVideoCap::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && OnDblClick)
+        OnDblClick(this);
+}
+
+void TVideoCap::mouseMoveEvent(QMouseEvent* event)
+{
+    if (OnMouseMove)
+        OnMouseMove(this, event->button(), event->position().toPoint());
+}
+
+void TVideoCap::paintEvent(QPaintEvent*)
+{
+    QPainter(this).fillRect(rect(), color);
+}
+
+}  // namespace tarvelo
