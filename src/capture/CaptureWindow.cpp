@@ -2,6 +2,8 @@
 
 #include "capture/DriverRegistry.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPainter>
 
@@ -34,8 +36,32 @@ bool CaptureWindow::connectDriver(int32_t index)
     return true;
 }
 
+void CaptureWindow::watchAbortKey(uint32_t virtualKey)
+{
+    bool watch = virtualKey == 27;  // the only abort key Tarvelo asks for
+    if (watch == watchingAbortKey_)
+        return;
+    watchingAbortKey_ = watch;
+    if (watch)
+        qApp->installEventFilter(this);
+    else
+        qApp->removeEventFilter(this);
+}
+
+bool CaptureWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+        return QWidget::eventFilter(watched, event);
+    watchAbortKey(0);
+    if (!session_ || !session_->progress().capturing)
+        return false;  // the recording has ended already: the key is someone else's
+    session_->stopRecording();
+    return true;
+}
+
 void CaptureWindow::disconnectDriver()
 {
+    watchAbortKey(0);
     previewTimer_.stop();
     preview_ = overlay_ = false;
     if (session_) {

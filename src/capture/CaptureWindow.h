@@ -42,6 +42,10 @@ public:
     bool saveCurrentFrame(const QString& file);
     CAPSTATUS status();
 
+    // While a recording runs, this key (a virtual-key code; 27 is Escape)
+    // stops it, wherever the focus is. 0 for none.
+    void watchAbortKey(uint32_t virtualKey);
+
     QString captureFile;
     CAPTUREPARMS captureParms;
     WAVEFORMATEX audioFormat;
@@ -53,6 +57,7 @@ public:
     void statusChanged(int32_t id, const std::string& text) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     // Mouse input that nobody filters stays here, not with the parent.
     void mousePressEvent(QMouseEvent* event) override { accept(event); }
@@ -78,6 +83,7 @@ private:
     QImage shown_;          // what is painted, on the window's thread
     bool frozen_ = false;   // a grab stopped the live picture
     std::atomic<bool> overlayRepaintPending_{false};
+    bool watchingAbortKey_ = false;
 };
 
 }  // namespace tarvelo

@@ -68,6 +68,8 @@ GstSession::~GstSession()
 
 bool GstSession::start()
 {
+    if (!EnsureGstreamer())
+        return false;
     return play(videoChain() + " ! " + LiveBranch, false);
 }
 
@@ -217,6 +219,9 @@ bool GstSession::startRecording(const RecordingRequest& request)
     recording_ = true;
     if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         recording_ = false;
+        lastError_ = IDS_CAP_FILE_OPEN_ERROR;
+        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR,
+                            "Error: cannot open the capture file " + request.file.toStdString());
         start();
         return false;
     }

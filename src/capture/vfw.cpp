@@ -205,7 +205,10 @@ bool startRecording(HCAPWND window, bool toFile)
         return false;
     RecordingRequest request{toFile ? window->captureFile : QString(), window->captureParms,
                              window->audioFormat};
-    return session->startRecording(request);
+    if (!session->startRecording(request))
+        return false;
+    window->watchAbortKey(request.parms.vKeyAbort);
+    return true;
 }
 
 }  // namespace

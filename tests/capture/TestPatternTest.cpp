@@ -6,6 +6,7 @@
 #include "support/TempDir.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <atomic>
@@ -120,6 +121,19 @@ TEST_F(TestPatternTest, ATimeLimitEndsTheRecordingByItself)
     QStringList streams = probe(cap.VideoFileName);
     ASSERT_EQ(streams.size(), 1);
     EXPECT_NEAR(framesOf(streams[0]), 30, 4) << "2 s at 15 frames a second";
+}
+
+TEST_F(TestPatternTest, EscapeEndsTheRecording)
+{
+    cap.VideoFileName = dir.file("escaped.avi");
+    ASSERT_TRUE(cap.StartCapture());
+    pump(500);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&cap, &escape);
+    EXPECT_FALSE(statusCapturing());
+    QStringList streams = probe(cap.VideoFileName);
+    ASSERT_EQ(streams.size(), 1) << "a complete file";
+    EXPECT_GT(framesOf(streams[0]), 3);
 }
 
 TEST_F(TestPatternTest, RecordingWithStereoSound)
