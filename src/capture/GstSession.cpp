@@ -152,6 +152,11 @@ bool GstSession::setLive(bool)
 
 bool GstSession::grab(QImage& frame)
 {
+    {
+        std::lock_guard lock(pipelineMutex_);
+        if (!pipeline_)
+            return false;  // the source is gone: its last frame is no grab
+    }
     std::unique_lock lock(frameMutex_);
     uint64_t seen = frameCount_;
     // A fresh frame, not one from before the request.

@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -43,12 +45,12 @@ int framesOf(const QString& streamLine)
     return -1;
 }
 
+// Runs the event loop for `ms`, sleeping while nothing happens.
 void pump(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 class TestPatternTest : public ::testing::Test {
@@ -141,9 +143,18 @@ TEST_F(TestPatternTest, RecordingWithStereoSound)
     cap.VideoFileName = dir.file("sound.avi");
     cap.CapAudio = true;
     cap.CapAudioFormat = {TChannel::Stereo, TFrequency::f44100Hz, TResolution::r16Bit};
+    std::atomic<int> audioBuffers{0}, badHeaders{0};
+    cap.setOnAudioStream([&](TVideoCap*, WAVEHDR* h) {
+        ++audioBuffers;
+        if (!h || !h->lpData || h->dwBytesRecorded == 0 || h->dwBytesRecorded % 4 != 0)
+            ++badHeaders;
+    });
     ASSERT_TRUE(cap.StartCapture());
     pump(1500);
     cap.StopCapture();
+    cap.setOnAudioStream(nullptr);
+    EXPECT_GT(audioBuffers.load(), 5);
+    EXPECT_EQ(badHeaders.load(), 0) << "whole stereo 16-bit samples";
     QStringList streams = probe(cap.VideoFileName);
     ASSERT_EQ(streams.size(), 2) << streams.join(" / ").toStdString();
     QString audio = streams[0].contains("codec_type=audio") ? streams[0] : streams[1];
