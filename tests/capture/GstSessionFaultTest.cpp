@@ -78,7 +78,8 @@ TEST(GstSessionFaults, AFullDiskEndsTheRecordingWithAWriteError)
     ASSERT_TRUE(session.start());
     ASSERT_TRUE(session.startRecording(toFile("/dev/full")));
     EXPECT_TRUE(sink.waitFor(IDS_CAP_WRITEERROR));
-    EXPECT_FALSE(session.stopRecording());
+    EXPECT_FALSE(session.progress().capturing);
+    EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_WRITEERROR));
     QImage frame;
     EXPECT_TRUE(session.grab(frame)) << "the live picture came back";
 }
