@@ -22,13 +22,13 @@ public:
     std::string description() const override { return "Tarvelo test pattern"; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
-        SourceSpec spec{"videotestsrc is-live=true pattern=smpte horizontal-speed=4", "30/1",
+        SourceSpec source{"videotestsrc is-live=true pattern=smpte horizontal-speed=4", "30/1",
                         "clockoverlay time-format=\"%H:%M:%S\" font-desc=\"Sans 20\" halignment=right "
                         "valignment=bottom",
                         "audiotestsrc is-live=true wave=sine freq=440 volume=0.3",
                         TestPatternModes,
                         {320, 240, "BGRx"}};
-        auto session = std::make_unique<GstSession>(std::move(spec), sink);
+        auto session = std::make_unique<GstSession>(std::move(source), sink);
         return session->start() ? std::move(session) : nullptr;
     }
 };
@@ -40,8 +40,8 @@ public:
     std::string version() const override { return device_; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
-        SourceSpec spec{"v4l2src device=" + device_, "", "", "autoaudiosrc", Modes(), {}};
-        auto session = std::make_unique<GstSession>(std::move(spec), sink);
+        SourceSpec source{"v4l2src device=" + device_, "", "", "autoaudiosrc", Modes(), {}};
+        auto session = std::make_unique<GstSession>(std::move(source), sink);
         return session->start() ? std::move(session) : nullptr;
     }
 

@@ -54,8 +54,8 @@ uint32_t milliseconds(GstClockTime t)
 
 }  // namespace
 
-GstSession::GstSession(SourceSpec spec, FrameSink& sink)
-    : spec_(std::move(spec)), sink_(sink), mode_(spec_.initial), busThread_([this] { watchBus(); })
+GstSession::GstSession(SourceSpec source, FrameSink& sink)
+    : source_(std::move(source)), sink_(sink), mode_(source_.initial), busThread_([this] { watchBus(); })
 {
 }
 
@@ -75,9 +75,9 @@ bool GstSession::start()
 
 std::string GstSession::videoChain() const
 {
-    std::string chain = spec_.video + " ! " + modeCaps(mode_, spec_.frameRate);
-    if (!spec_.decorate.empty())
-        chain += " ! " + spec_.decorate;
+    std::string chain = source_.video + " ! " + modeCaps(mode_, source_.frameRate);
+    if (!source_.decorate.empty())
+        chain += " ! " + source_.decorate;
     return chain;
 }
 
@@ -90,7 +90,7 @@ std::string GstSession::recordingDescription(const RecordingRequest& request) co
                     " ! videoconvert ! jpegenc quality=85 ! avimux name=mux ! " +
                     (request.file.isEmpty() ? "fakesink sync=false" : "filesink name=file");
     if (request.parms.fCaptureAudio)
-        d += " " + spec_.audio + " ! audioconvert ! audioresample ! " + audioCaps(request.audioFormat) +
+        d += " " + source_.audio + " ! audioconvert ! audioresample ! " + audioCaps(request.audioFormat) +
              " ! queue name=audq ! mux.";
     return d;
 }
@@ -128,7 +128,7 @@ void GstSession::stopPipeline()
 bool GstSession::getCaps(CAPDRIVERCAPS& caps)
 {
     caps.fHasOverlay = 1;
-    caps.fHasDlgVideoFormat = spec_.modes.empty() ? 0 : 1;
+    caps.fHasDlgVideoFormat = source_.modes.empty() ? 0 : 1;
     caps.fCaptureInitialized = 1;
     return true;
 }
@@ -376,9 +376,9 @@ void GstSession::finishRecording(uint32_t error, const std::string& text)
 
 bool GstSession::formatDialog(QWidget* parent)
 {
-    if (recording_ || spec_.modes.empty())
+    if (recording_ || source_.modes.empty())
         return false;
-    FormatDialog dialog(spec_.modes, mode_, parent);
+    FormatDialog dialog(source_.modes, mode_, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     mode_ = dialog.chosen();

@@ -36,7 +36,7 @@ struct SourceSpec {
 
 class GstSession final : public DriverSession {
 public:
-    GstSession(SourceSpec spec, FrameSink& sink);
+    GstSession(SourceSpec source, FrameSink& sink);
     ~GstSession() override;
 
     bool start();  // false when the source cannot be played
@@ -64,7 +64,7 @@ private:
 
     static GstFlowReturn newSample(GstElement* appsink, gpointer self);
 
-    SourceSpec spec_;
+    SourceSpec source_;
     FrameSink& sink_;
     VideoMode mode_;
 

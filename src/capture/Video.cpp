@@ -438,108 +438,85 @@ bool TVideoCap::ShowVideoFormatDialog()
     return ok;
 }
 
-void TVideoCap::setOnStatusCallback(TCapStatusCallback handler)
+template <typename Handler, typename Procedure>
+void TVideoCap::assignHandler(Handler TVideoCap::*slot, Handler handler,
+                              bool (*install)(HCAPWND, Procedure), Procedure procedure)
 {
     bool assigned = bool(handler);
     {
         std::lock_guard lock(handlersMutex_);
-        onStatusCallback_ = std::move(handler);
+        this->*slot = std::move(handler);
     }
     if (DriverOpen())
-        capSetCallbackOnStatus(CaptureWindow, assigned ? StatusCallbackProc : nullptr);
+        install(CaptureWindow, assigned ? procedure : nullptr);
+}
+
+void TVideoCap::setOnStatusCallback(TCapStatusCallback handler)
+{
+    assignHandler(&TVideoCap::onStatusCallback_, std::move(handler), capSetCallbackOnStatus,
+                  CAPSTATUSCALLBACK(StatusCallbackProc));
 }
 
 void TVideoCap::setOnFrameCallback(TVideoStream handler)
 {
-    bool assigned = bool(handler);
-    {
-        std::lock_guard lock(handlersMutex_);
-        onFrameCallback_ = std::move(handler);
-    }
-    if (DriverOpen())
-        capSetCallbackOnFrame(CaptureWindow, assigned ? FrameCallbackProc : nullptr);
+    assignHandler(&TVideoCap::onFrameCallback_, std::move(handler), capSetCallbackOnFrame,
+                  CAPVIDEOCALLBACK(FrameCallbackProc));
 }
 
 void TVideoCap::setOnVideoStream(TVideoStream handler)
 {
-    bool assigned = bool(handler);
-    {
-        std::lock_guard lock(handlersMutex_);
-        onVideoStream_ = std::move(handler);
-    }
-    if (DriverOpen())
-        capSetCallbackOnVideoStream(CaptureWindow, assigned ? VideoStreamCallbackProc : nullptr);
+    assignHandler(&TVideoCap::onVideoStream_, std::move(handler), capSetCallbackOnVideoStream,
+                  CAPVIDEOCALLBACK(VideoStreamCallbackProc));
 }
 
 void TVideoCap::setOnAudioStream(TAudioStream handler)
 {
-    bool assigned = bool(handler);
-    {
-        std::lock_guard lock(handlersMutex_);
-        onAudioStream_ = std::move(handler);
-    }
-    if (DriverOpen())
-        capSetCallbackOnWaveStream(CaptureWindow, assigned ? WaveStreamCallbackProc : nullptr);
+    assignHandler(&TVideoCap::onAudioStream_, std::move(handler), capSetCallbackOnWaveStream,
+                  CAPWAVECALLBACK(WaveStreamCallbackProc));
 }
 
-// The handlers are copied under the lock and called outside it, so a handler
-// may itself assign handlers.
-int32_t TVideoCap::StatusCallbackProc(HCAPWND window, int32_t id, const char* text)
+// The component attached to the calling window, and a copy of its handler,
+// taken under the lock and called outside it, so a handler may itself
+// assign handlers. Null when there is no component.
+template <typename Handler>
+TVideoCap* TVideoCap::handlerOf(HCAPWND window, Handler TVideoCap::*slot, Handler& handler)
 {
     auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
-    if (!self)
-        return 1;
-    TCapStatusCallback handler;
-    {
+    if (self) {
         std::lock_guard lock(self->handlersMutex_);
-        handler = self->onStatusCallback_;
+        handler = self->*slot;
     }
-    if (handler)
+    return self;
+}
+
+int32_t TVideoCap::StatusCallbackProc(HCAPWND window, int32_t id, const char* text)
+{
+    TCapStatusCallback handler;
+    if (TVideoCap* self = handlerOf(window, &TVideoCap::onStatusCallback_, handler); self && handler)
         handler(self, id, text ? QString::fromLocal8Bit(text) : QString());
     return 1;
 }
 
 int32_t TVideoCap::FrameCallbackProc(HCAPWND window, VIDEOHDR* header)
 {
-    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
-    if (!self)
-        return 1;
     TVideoStream handler;
-    {
-        std::lock_guard lock(self->handlersMutex_);
-        handler = self->onFrameCallback_;
-    }
-    if (handler)
+    if (TVideoCap* self = handlerOf(window, &TVideoCap::onFrameCallback_, handler); self && handler)
         handler(self, header);
     return 1;
 }
 
 int32_t TVideoCap::VideoStreamCallbackProc(HCAPWND window, VIDEOHDR* header)
 {
-    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
-    if (!self)
-        return 1;
     TVideoStream handler;
-    {
-        std::lock_guard lock(self->handlersMutex_);
-        handler = self->onVideoStream_;
-    }
-    if (handler)
+    if (TVideoCap* self = handlerOf(window, &TVideoCap::onVideoStream_, handler); self && handler)
         handler(self, header);
     return 1;
 }
 
 int32_t TVideoCap::WaveStreamCallbackProc(HCAPWND window, WAVEHDR* header)
 {
-    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
-    if (!self)
-        return 1;
     TAudioStream handler;
-    {
-        std::lock_guard lock(self->handlersMutex_);
-        handler = self->onAudioStream_;
-    }
-    if (handler)
+    if (TVideoCap* self = handlerOf(window, &TVideoCap::onAudioStream_, handler); self && handler)
         handler(self, header);
     return 1;
 }

@@ -105,6 +105,12 @@ private:
     void installCallbacks();
     bool CaptureWindowProc(QEvent* event);
 
+    template <typename Handler, typename Procedure>
+    void assignHandler(Handler TVideoCap::*slot, Handler handler, bool (*install)(HCAPWND, Procedure),
+                       Procedure procedure);
+    template <typename Handler>
+    static TVideoCap* handlerOf(HCAPWND window, Handler TVideoCap::*slot, Handler& handler);
+
     static int32_t StatusCallbackProc(HCAPWND window, int32_t id, const char* text);
     static int32_t FrameCallbackProc(HCAPWND window, VIDEOHDR* header);
     static int32_t VideoStreamCallbackProc(HCAPWND window, VIDEOHDR* header);

@@ -43,8 +43,8 @@ public:
 
 SourceSpec pattern(const std::string& afterSource = "")
 {
-    SourceSpec spec{"videotestsrc is-live=true", "30/1", afterSource, "audiotestsrc is-live=true", {}, {160, 120, "BGRx"}};
-    return spec;
+    SourceSpec source{"videotestsrc is-live=true", "30/1", afterSource, "audiotestsrc is-live=true", {}, {160, 120, "BGRx"}};
+    return source;
 }
 
 RecordingRequest toFile(const QString& file)
@@ -98,7 +98,7 @@ TEST(GstSessionFaults, ACaptureFileThatCannotBeOpened)
 TEST(GstSessionFaults, AMissingDeviceRefusesToConnect)
 {
     RecordingSink sink;
-    SourceSpec spec{"v4l2src device=/dev/video-none", "", "", "", {}, {}};
-    GstSession session(spec, sink);
+    SourceSpec source{"v4l2src device=/dev/video-none", "", "", "", {}, {}};
+    GstSession session(source, sink);
     EXPECT_FALSE(session.start());
 }
