@@ -64,6 +64,7 @@ void CaptureWindow::disconnectDriver()
     watchAbortKey(0);
     previewTimer_.stop();
     preview_ = overlay_ = false;
+    showingLive_ = false;
     if (session_) {
         session_->stopRecording();
         session_->setLive(false);
@@ -111,6 +112,7 @@ void CaptureWindow::updateLive()
         std::lock_guard lock(frameMutex_);
         frozen_ = false;
     }
+    showingLive_ = preview_ || overlay_;
     if (preview_)
         previewTimer_.start();
     else
@@ -132,6 +134,7 @@ bool CaptureWindow::grab(bool stopLive)
     }
     if (stopLive && (preview_ || overlay_)) {
         preview_ = overlay_ = false;
+        showingLive_ = false;
         previewTimer_.stop();
         session_->setLive(session_->progress().capturing);
     }
@@ -183,7 +186,8 @@ void CaptureWindow::frameArrived(const QImage& frame, VIDEOHDR* header)
             return;
         newest_ = frame;
     }
-    if (CAPVIDEOCALLBACK callback = frameCallback.load())
+    // The frame callback hears of the frames the live picture shows.
+    if (CAPVIDEOCALLBACK callback = frameCallback.load(); callback && showingLive_)
         callback(this, header);
     // Overlay shows every frame; at most one repaint waits at a time.
     if (!overlayRepaintPending_.exchange(true))

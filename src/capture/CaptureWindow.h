@@ -83,6 +83,7 @@ private:
     QImage shown_;          // what is painted, on the window's thread
     bool frozen_ = false;   // a grab stopped the live picture
     std::atomic<bool> overlayRepaintPending_{false};
+    std::atomic<bool> showingLive_{false};  // overlay or preview on, read by the driver's threads
     bool watchingAbortKey_ = false;
 };
 

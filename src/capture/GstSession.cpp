@@ -359,15 +359,16 @@ void GstSession::finishRecording(uint32_t error, const std::string& text)
             return;
         lastError_ = error;
         stopPipeline();
+        {
+            // Whoever hears the status below finds the recording over.
+            std::lock_guard endLock(endMutex_);
+            recording_ = false;
+        }
         char summary[96];
         std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.",
                       framesRecorded_.load(), 0u, elapsed / 1000, elapsed % 1000);
         sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, summary);
         sink_.statusChanged(error ? int32_t(error) : IDS_CAP_END, text);
-        {
-            std::lock_guard endLock(endMutex_);
-            recording_ = false;
-        }
         if (error != IDS_CAP_VIDEO_SOURCE_LOST)
             start();
     }
