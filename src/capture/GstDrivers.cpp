@@ -2,6 +2,7 @@
 
 #include "capture/GstSession.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
@@ -33,6 +34,39 @@ public:
     }
 };
 
+void addMode(std::vector<VideoMode>& modes, const GstStructure* s)
+{
+    int width = 0, height = 0;
+    if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height))
+        return;  // a range, not a size one can pick
+    const char* format = gst_structure_get_string(s, "format");
+    VideoMode mode{width, height, format ? format : ""};
+    if (std::find(modes.begin(), modes.end(), mode) == modes.end())
+        modes.push_back(mode);
+}
+
+// The raw frame sizes and formats the device offers, as its driver lists them.
+std::vector<VideoMode> deviceModes(const std::string& device)
+{
+    std::vector<VideoMode> modes{{}};  // first: whatever the device gives by itself
+    GstElement* made = gst_element_factory_make("v4l2src", nullptr);
+    if (!made)
+        return modes;
+    GstElementPtr source(GST_ELEMENT(gst_object_ref_sink(made)));
+    g_object_set(source.get(), "device", device.c_str(), nullptr);
+    if (gst_element_set_state(source.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+        GstPadPtr pad(gst_element_get_static_pad(source.get(), "src"));
+        GstCapsPtr caps(gst_pad_query_caps(pad.get(), nullptr));
+        for (guint i = 0; caps && i < gst_caps_get_size(caps.get()); ++i) {
+            const GstStructure* s = gst_caps_get_structure(caps.get(), i);
+            if (gst_structure_has_name(s, "video/x-raw"))
+                addMode(modes, s);
+        }
+    }
+    gst_element_set_state(source.get(), GST_STATE_NULL);
+    return modes;
+}
+
 class V4l2Driver final : public CaptureDriver {
 public:
     V4l2Driver(std::string device, std::string card) : device_(std::move(device)), card_(std::move(card)) {}
@@ -40,16 +74,12 @@ public:
     std::string version() const override { return device_; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
-        SourceSpec source{"v4l2src device=" + device_, "", "", "autoaudiosrc", Modes(), {}};
+        SourceSpec source{"v4l2src device=" + device_, "", "", "autoaudiosrc", deviceModes(device_), {}};
         auto session = std::make_unique<GstSession>(std::move(source), sink);
         return session->start() ? std::move(session) : nullptr;
     }
 
 private:
-    static std::vector<VideoMode> Modes()
-    {
-        return {{}, {320, 240, ""}, {640, 480, ""}, {1280, 720, ""}};
-    }
     std::string device_;
     std::string card_;
 };
