@@ -108,7 +108,11 @@ int main(int argc, char** argv)
     cap.VideoFileName = dir.filePath("ten.avi");
     cap.StartCapture();
     pump(10000);
+    CAPSTATUS status;
+    capGetStatus(cap.CaptureWindowHandle(), &status);
     cap.StopCapture();
+    std::printf("status near the end of the recording: %u frames, %u dropped\n", status.dwCurrentVideoFrame,
+                status.dwCurrentVideoFramesDropped);
     auto [frames, duration] = framesAndDuration(cap.VideoFileName);
     std::printf("10 s recording at 25 frames/s: %d frames written in %.2f s of video (%.0f expected for that "
                 "length, 250 for the full 10 s of wall time)\n",

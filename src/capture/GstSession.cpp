@@ -214,6 +214,7 @@ bool GstSession::startRecording(const RecordingRequest& request)
     attachProbes(request);
     bytesPerSample_ = std::max<uint32_t>(request.audioFormat.nBlockAlign, 1);
     framesRecorded_ = 0;
+    framesDroppedAtEnd_ = 0;
     samplesRecorded_ = 0;
     lastError_ = 0;
     recordingFile_ = request.file;
@@ -290,11 +291,23 @@ bool GstSession::stopRecording()
     return lastError_ == 0;
 }
 
+// Frames the source did not deliver in time, which the recording repeats
+// to keep its frame rate.
+uint32_t GstSession::framesDropped()
+{
+    std::lock_guard lock(pipelineMutex_);
+    guint64 duplicated = 0;
+    if (GstElementPtr rate = byName(pipeline_.get(), "rate"))
+        g_object_get(rate.get(), "duplicate", &duplicated, nullptr);
+    return uint32_t(duplicated);
+}
+
 RecordingProgress GstSession::progress()
 {
     RecordingProgress p;
     p.capturing = recording_;
     p.frames = framesRecorded_;
+    p.dropped = recording_ ? framesDropped() : framesDroppedAtEnd_.load();
     p.audioSamples = uint32_t(samplesRecorded_);
     p.lastError = lastError_;
     if (recording_)
@@ -358,6 +371,7 @@ void GstSession::finishRecording(uint32_t error, const std::string& text)
         if (!recording_)
             return;
         lastError_ = error;
+        framesDroppedAtEnd_ = framesDropped();
         stopPipeline();
         {
             // Whoever hears the status below finds the recording over.
@@ -366,7 +380,7 @@ void GstSession::finishRecording(uint32_t error, const std::string& text)
         }
         char summary[96];
         std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.",
-                      framesRecorded_.load(), 0u, elapsed / 1000, elapsed % 1000);
+                      framesRecorded_.load(), framesDroppedAtEnd_.load(), elapsed / 1000, elapsed % 1000);
         sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, summary);
         sink_.statusChanged(error ? int32_t(error) : IDS_CAP_END, text);
         if (error != IDS_CAP_VIDEO_SOURCE_LOST)

@@ -61,6 +61,7 @@ private:
     void handle(GstMessage* message);
     void finishRecording(uint32_t error, const std::string& text);
     void onSample(GstElement* appsink);
+    uint32_t framesDropped();
 
     static GstFlowReturn newSample(GstElement* appsink, gpointer self);
 
@@ -78,6 +79,7 @@ private:
     QString recordingFile_;
 
     std::atomic<uint32_t> framesRecorded_{0};
+    std::atomic<uint32_t> framesDroppedAtEnd_{0};
     std::atomic<uint64_t> samplesRecorded_{0};
     std::atomic<uint32_t> lastError_{0};
     uint32_t bytesPerSample_ = 1;
