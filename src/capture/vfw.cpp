@@ -6,7 +6,6 @@
 #include "capture/CaptureWindow.h"
 #include "capture/DriverRegistry.h"
 
-#include <QPointer>
 
 namespace tarvelo {
 namespace {
