@@ -26,9 +26,8 @@ struct LibraryLifetime {
     // forgot Frame_FreeAll.
     ~LibraryLifetime()
     {
-        guarded([] { DestroyConsole(); });
         Application::setOwnerWindow(savedOwner);
-        ResetLibraryState();
+        ResetLibraryState();  // destroys the console too
     }
 } lifetime;
 
