@@ -13,10 +13,16 @@ constexpr PortHandle InvalidPortHandle = -1;
 
 // Opens port n exclusively, raw, with no flow control, DTR asserted and RTS
 // raised only while sending. -1 when the port is missing, busy or refuses
-// the settings.
+// the settings; the reason is logged.
+//
+// A handle survives its device going away (a USB adapter pulled out, the
+// line hung up): the loss is logged, writes are dropped while it lasts, and
+// ReadComm tries once a second to open the same port with the same settings
+// again, logging the line's return.
 PortHandle OpenComm(int32_t Port, int32_t BaudRate, int32_t DataBits, char Parity, float StopBits);
 
-// Discards what is still queued either way, then releases the port.
+// Discards what is still queued either way, then releases the port for the
+// next user.
 void CloseComm(PortHandle handle);
 
 // Writes all of `count` bytes; the number written, 0 on failure.

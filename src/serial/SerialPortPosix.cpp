@@ -1,17 +1,22 @@
 // The serial port functions on POSIX termios (Linux).
 
+#include "framework/Log.h"
 #include "serial/CustomBaud.h"
 #include "serial/SerialPort.h"
 #include "serial/SerialTermios.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <poll.h>
+#include <shared_mutex>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -21,16 +26,36 @@
 namespace tarvelo {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 enum class RtsControl { Driver, Manual, None };
 
-// What a PortHandle points at.
+constexpr auto ReturnAttemptPeriod = std::chrono::seconds(1);
+
+// What a PortHandle points at. The send thread writes and the receive
+// thread reads at the same time (shared), while a lost line is closed and
+// opened again only with both of them out (exclusive).
 struct PosixPort {
-    int fd = -1;
-    uint32_t baud = 0;
+    int32_t number = 0;
+    int32_t baudRate = 0;
+    int32_t dataBits = 0;
+    char parity = 'n';
+    float stopBits = 1;
+
+    std::shared_mutex lineMutex;
+    int fd = -1;  // -1 while the line is lost
     RtsControl rts = RtsControl::None;
     std::optional<termios> savedTermios;
     std::optional<serial_rs485> savedRs485;
+
+    std::atomic<bool> lost{false};
+    std::atomic<Clock::rep> nextReturnAttempt{0};
 };
+
+std::string nameOf(const PosixPort& port)
+{
+    return "COM" + std::to_string(port.number);
+}
 
 struct FdCloser {
     int fd;
@@ -49,11 +74,23 @@ PosixPort* portOf(PortHandle handle)
 
 // No sharing: a second open of the same port, from this process or any
 // other, must fail. TIOCEXCL alone does not stop root; the lock does.
-int openExclusive(const std::string& path)
+// TIOCEXCL stays on the line after close unless it is cleared (see
+// releaseLine).
+int openExclusive(const std::string& path, std::string& why)
 {
     FdCloser fd{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
-    if (fd.fd < 0 || !isatty(fd.fd) || flock(fd.fd, LOCK_EX | LOCK_NB) != 0)
+    if (fd.fd < 0) {
+        why = "cannot open " + path + ": " + systemErrorText(errno);
         return -1;
+    }
+    if (!isatty(fd.fd)) {
+        why = path + " is not a serial line";
+        return -1;
+    }
+    if (flock(fd.fd, LOCK_EX | LOCK_NB) != 0) {
+        why = path + " is in use by another program: " + systemErrorText(errno);
+        return -1;
+    }
     ioctl(fd.fd, TIOCEXCL);
     return fd.release();
 }
@@ -124,19 +161,32 @@ bool applySpeed(termios& tio, uint32_t baud)
     return true;  // set after tcsetattr, through termios2
 }
 
-bool configure(PosixPort& port, int32_t baudRate, uint8_t byteSize, ParityMode parity, StopBitsMode stop)
+bool configure(PosixPort& port, std::string& why)
 {
-    if (baudRate <= 0 || byteSize < 5 || byteSize > 8)
-        return false;  // a format the line cannot carry
+    uint8_t byteSize = ByteSizeFromDataBits(port.dataBits);
+    if (port.baudRate <= 0 || byteSize < 5 || byteSize > 8) {
+        why = "a line cannot carry " + std::to_string(port.baudRate) + " baud with " + std::to_string(byteSize) +
+              " data bits";
+        return false;
+    }
     termios current{};
-    if (tcgetattr(port.fd, &current) != 0)
+    if (tcgetattr(port.fd, &current) != 0) {
+        why = "cannot read the line settings: " + systemErrorText(errno);
         return false;
+    }
     port.savedTermios = current;
-    port.baud = static_cast<uint32_t>(baudRate);
-    termios wanted = LineTermios(current, byteSize, parity, stop);
-    if (!applySpeed(wanted, port.baud) || tcsetattr(port.fd, TCSANOW, &wanted) != 0)
+    auto baud = uint32_t(port.baudRate);
+    termios wanted =
+        LineTermios(current, byteSize, ParityFromLetter(port.parity), StopBitsFromCount(port.stopBits));
+    if (!applySpeed(wanted, baud) || tcsetattr(port.fd, TCSANOW, &wanted) != 0) {
+        why = "the driver refuses the line settings: " + systemErrorText(errno);
         return false;
-    return standardSpeed(port.baud) != B0 || SetCustomBaudRate(port.fd, port.baud);
+    }
+    if (standardSpeed(baud) == B0 && !SetCustomBaudRate(port.fd, baud)) {
+        why = "the driver refuses " + std::to_string(baud) + " baud: " + systemErrorText(errno);
+        return false;
+    }
+    return true;
 }
 
 // RTS only while sending: the driver's RS-485 mode does it in hardware;
@@ -144,6 +194,7 @@ bool configure(PosixPort& port, int32_t baudRate, uint8_t byteSize, ParityMode p
 // have no modem lines at all.
 void setUpRtsToggle(PosixPort& port)
 {
+    port.rts = RtsControl::None;
     serial_rs485 rs485{};
     if (ioctl(port.fd, TIOCGRS485, &rs485) == 0) {
         port.savedRs485 = rs485;
@@ -174,6 +225,97 @@ void setRts(int fd, bool on)
     ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &rts);
 }
 
+// Gives the line back as it was found. The exclusive mode must be cleared
+// by hand: it belongs to the line, not to our descriptor, and would refuse
+// every later open by an ordinary user for as long as anyone else (the
+// matrix's end of a pseudo-terminal, another program) keeps it open.
+void releaseLine(PosixPort& port, bool discardQueued)
+{
+    if (port.fd < 0)
+        return;
+    if (discardQueued)
+        tcflush(port.fd, TCIOFLUSH);
+    if (port.savedRs485)
+        ioctl(port.fd, TIOCSRS485, &*port.savedRs485);
+    if (port.savedTermios)
+        tcsetattr(port.fd, TCSANOW, &*port.savedTermios);
+    ioctl(port.fd, TIOCNXCL);
+    ::close(port.fd);  // also drops the lock
+    port.fd = -1;
+    port.savedRs485.reset();
+    port.savedTermios.reset();
+}
+
+// Opens and configures the device the port's number names now (a COMn link
+// may point somewhere else than before). On failure nothing stays open.
+bool openLine(PosixPort& port, std::string& why)
+{
+    std::string path = PortDevicePath(port.number);
+    if (path.empty()) {
+        why = "no serial line has that number";
+        return false;
+    }
+    port.fd = openExclusive(path, why);
+    if (port.fd < 0)
+        return false;
+    bool ok = configure(port, why);
+    if (ok)
+        setUpRtsToggle(port);
+    assertDtr(port.fd);
+    if (!ok)
+        releaseLine(port, true);
+    return ok;
+}
+
+// The errors of a device that is gone: a USB adapter pulled out, a line
+// hung up, the far end of a pseudo-terminal closed.
+bool isLossError(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+bool hungUp(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+Clock::rep ticksFromNow(Clock::duration delay)
+{
+    return (Clock::now() + delay).time_since_epoch().count();
+}
+
+void markLost(PosixPort& port, const std::string& reason)
+{
+    {
+        std::unique_lock lock(port.lineMutex);
+        if (port.lost)
+            return;
+        releaseLine(port, false);
+        port.nextReturnAttempt = ticksFromNow(ReturnAttemptPeriod);
+        port.lost = true;
+    }
+    logLine("serial", nameOf(port) + ": the line was lost (" + reason + "); trying to open it again once a second");
+}
+
+// At most one attempt a second, with the settings of the first open.
+void tryToReturn(PosixPort& port)
+{
+    if (Clock::now().time_since_epoch().count() < port.nextReturnAttempt)
+        return;
+    std::string why;
+    {
+        std::unique_lock lock(port.lineMutex);
+        if (!port.lost)
+            return;
+        port.nextReturnAttempt = ticksFromNow(ReturnAttemptPeriod);
+        if (!openLine(port, why))
+            return;
+        port.lost = false;
+    }
+    logLine("serial", nameOf(port) + ": the line is back");
+}
+
 // A write blocks until all its bytes are taken, as on Windows, but not
 // forever: when the line takes nothing for longer than it needs for a few
 // hundred bytes (the other end stopped reading, a cable came loose), the
@@ -185,31 +327,41 @@ std::chrono::milliseconds stallLimit(uint32_t baud, int32_t remaining)
     return std::chrono::milliseconds(1000 + 2 * lineMs);
 }
 
-int32_t writeAll(int fd, const uint8_t* buf, int32_t count, uint32_t baud)
+struct WriteResult {
+    int32_t written = 0;
+    std::string lossReason;  // empty while the line is there
+};
+
+WriteResult writeAll(int fd, const uint8_t* buf, int32_t count, uint32_t baud)
 {
-    int32_t done = 0;
-    auto deadline = std::chrono::steady_clock::now() + stallLimit(baud, count);
-    while (done < count) {
-        ssize_t n = ::write(fd, buf + done, size_t(count - done));
+    WriteResult result;
+    auto deadline = Clock::now() + stallLimit(baud, count);
+    while (result.written < count) {
+        ssize_t n = ::write(fd, buf + result.written, size_t(count - result.written));
         if (n > 0) {
-            done += int32_t(n);
-            deadline = std::chrono::steady_clock::now() + stallLimit(baud, count - done);
+            result.written += int32_t(n);
+            deadline = Clock::now() + stallLimit(baud, count - result.written);
             continue;
+        }
+        if (n < 0 && isLossError(errno)) {
+            result.lossReason = systemErrorText(errno);
+            break;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             break;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
         pollfd p{fd, POLLOUT, 0};
         int ready = poll(&p, 1, int(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
+        if (ready > 0 && (p.revents & POLLHUP))
+            result.lossReason = "the line hung up";
         if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
             break;
     }
-    return done;
+    return result;
 }
 
 }  // namespace
@@ -218,21 +370,15 @@ int32_t writeAll(int fd, const uint8_t* buf, int32_t count, uint32_t baud)
 // tty layer has fixed buffers and no such call.
 PortHandle OpenComm(int32_t Port, int32_t BaudRate, int32_t DataBits, char Parity, float StopBits)
 {
-    std::string path = PortDevicePath(Port);
-    if (path.empty())
-        return InvalidPortHandle;
     auto port = std::make_unique<PosixPort>();
-    port->fd = openExclusive(path);
-    if (port->fd < 0)
-        return InvalidPortHandle;
-    bool ok = configure(*port, BaudRate, ByteSizeFromDataBits(DataBits), ParityFromLetter(Parity),
-                        StopBitsFromCount(StopBits));
-    if (ok)
-        setUpRtsToggle(*port);
-    assertDtr(port->fd);
-    if (!ok) {
-        // The caller never sees this handle, so it is released here.
-        CloseComm(reinterpret_cast<PortHandle>(port.release()));
+    port->number = Port;
+    port->baudRate = BaudRate;
+    port->dataBits = DataBits;
+    port->parity = Parity;
+    port->stopBits = StopBits;
+    std::string why;
+    if (!openLine(*port, why)) {
+        logLine("serial", nameOf(*port) + ": " + why);
         return InvalidPortHandle;
     }
     return reinterpret_cast<PortHandle>(port.release());
@@ -243,27 +389,33 @@ void CloseComm(PortHandle handle)
     std::unique_ptr<PosixPort> port(portOf(handle));
     if (!port)
         return;
-    tcflush(port->fd, TCIOFLUSH);
-    if (port->savedRs485)
-        ioctl(port->fd, TIOCSRS485, &*port->savedRs485);
-    if (port->savedTermios)
-        tcsetattr(port->fd, TCSANOW, &*port->savedTermios);
-    ::close(port->fd);  // also drops the lock
+    std::unique_lock lock(port->lineMutex);
+    releaseLine(*port, true);
 }
 
+// Bytes given while the line is lost are dropped: a camera head must not
+// move on orders given long before its line came back.
 int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
 {
     PosixPort* port = portOf(handle);
-    if (!port || count <= 0)
+    if (!port || count <= 0 || port->lost)
         return 0;
-    if (port->rts == RtsControl::Manual)
-        setRts(port->fd, true);
-    int32_t written = writeAll(port->fd, buf, count, port->baud);
-    if (port->rts == RtsControl::Manual) {
-        tcdrain(port->fd);
-        setRts(port->fd, false);
+    WriteResult result;
+    {
+        std::shared_lock lock(port->lineMutex);
+        if (port->fd < 0)
+            return 0;
+        if (port->rts == RtsControl::Manual)
+            setRts(port->fd, true);
+        result = writeAll(port->fd, buf, count, uint32_t(port->baudRate));
+        if (port->rts == RtsControl::Manual && result.lossReason.empty()) {
+            tcdrain(port->fd);
+            setRts(port->fd, false);
+        }
     }
-    return written;
+    if (!result.lossReason.empty())
+        markLost(*port, result.lossReason);
+    return result.written;
 }
 
 // Only what is already waiting is taken: the port is non-blocking, so one
@@ -271,12 +423,31 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
 // the idle receive thread one call a pass instead of a query and a read.
 // Windows also clears the line's error flags here (ClearCommError); a Linux
 // tty keeps none to clear, and bad bytes simply arrive as they are.
+// The receive thread polls all the time, so it is also the one that brings
+// a lost line back.
 int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
 {
     PosixPort* port = portOf(handle);
     if (!port || max <= 0)
         return 0;
-    ssize_t n = ::read(port->fd, buf, size_t(max));
+    if (port->lost) {
+        tryToReturn(*port);
+        return 0;
+    }
+    ssize_t n = 0;
+    std::string lossReason;
+    {
+        std::shared_lock lock(port->lineMutex);
+        if (port->fd < 0)
+            return 0;
+        n = ::read(port->fd, buf, size_t(max));
+        if (n < 0 && isLossError(errno))
+            lossReason = systemErrorText(errno);
+        else if (n <= 0 && hungUp(port->fd))
+            lossReason = "the line hung up";
+    }
+    if (!lossReason.empty())
+        markLost(*port, lossReason);
     return n > 0 ? int32_t(n) : 0;
 }
 
