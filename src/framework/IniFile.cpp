@@ -1,8 +1,10 @@
 #include "framework/IniFile.h"
 
 #include "framework/GbkText.h"
+#include "framework/Log.h"
 
 #include <QFile>
+#include <QSaveFile>
 // Our names are GBK bytes and our comparator folds ASCII only: SimpleIni
 // need not convert anything.
 #define SI_NO_CONVERSION
@@ -90,15 +92,24 @@ std::string withLineEnds(std::string text, bool crlf)
     return out;
 }
 
+// The new text goes to a temporary file beside the old one, which replaces
+// it only once it is complete: a full disk or a crash half-way leaves the
+// old settings as they were. The replacement keeps the old file's
+// permissions, and a symbolic link stays a link to the updated target. Only
+// where the directory takes no new file is the file rewritten in place.
+// Unbuffered, because a buffered QSaveFile (Qt 6.4) commits a file that its
+// final flush wrote only in part.
 void writeAll(const QString& path, const std::string& bytes)
 {
-    QFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-              file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                  static_cast<qint64>(bytes.size()) &&
-              file.flush();
-    if (!ok)
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+              file.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
+              file.commit();
+    if (!ok) {
+        logLine("settings", "cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
         throw IniFileError("Unable to write to " + path.toStdString());
+    }
 }
 
 }  // namespace

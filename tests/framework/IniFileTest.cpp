@@ -1,9 +1,14 @@
 #include "framework/GbkText.h"
 #include "framework/IniFile.h"
+#include "support/OrdinaryUser.h"
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 using namespace tarvelo;
 using tarvelo::test::gbk;
@@ -116,4 +121,66 @@ TEST_F(IniFileTest, AFileThatCannotBeWrittenIsReportedAndNotReplaced)
     QDir().mkdir(path);  // a directory where the file should be
     EXPECT_THROW(ini.writeString("s", "k", "v"), IniFileError);
     EXPECT_EQ(ini.readString("s", "k", "def"), "def");
+}
+
+// A disk that fills up half-way through a write (here a file-size limit in
+// a child process) must not cost the settings written long ago.
+TEST_F(IniFileTest, AWriteCutShortLeavesTheOldFileIntact)
+{
+    QByteArray old = "; written long ago\r\n[s]\r\n";
+    for (int i = 0; i < 300; ++i)
+        old += "key" + QByteArray::number(i) + "=value\r\n";
+    writeBytes(path, old);
+    std::fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{1024, 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            ini.writeString("s", "new", "1");
+        } catch (const IniFileError&) {
+            _exit(3);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "the failure is reported";
+    EXPECT_EQ(readBytes(path), old) << "byte for byte";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"test.ini"})
+        << "no half-written file left behind";
+}
+
+TEST_F(IniFileTest, AWriteKeepsPermissionsAndWritesThroughALink)
+{
+    writeBytes(path, "[s]\nk=1\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    ini.writeString("s", "k", "2");
+    EXPECT_EQ(QFile::permissions(path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+
+    QDir(dir.path()).mkdir("real");
+    QString target = dir.file("real/target.ini");
+    writeBytes(target, "[s]\nk=1\n");
+    QString link = dir.file("link.ini");
+    ASSERT_TRUE(QFile::link(target, link));
+    IniFile(link).writeString("s", "k", "3");
+    EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link stays a link";
+    EXPECT_EQ(readBytes(target), "[s]\nk=3\n");
+}
+
+// Where nobody may create a file beside the settings file, it is still
+// rewritten in place.
+TEST(IniFileInAClosedDirectory, IsWrittenInPlace)
+{
+    test::runAsEveryUser([] {
+        QTemporaryDir dir;
+        QString path = dir.filePath("test.ini");
+        writeBytes(path, "[s]\nk=1\n");
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+        IniFile(path).writeString("s", "k", "2");
+        EXPECT_EQ(readBytes(path), "[s]\nk=2\n");
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
 }
