@@ -8,10 +8,17 @@
 #include <QSize>
 #include <memory>
 #include <string>
-
-class QWidget;
+#include <vector>
 
 namespace tarvelo {
+
+// A frame size and pixel format a device can deliver.
+struct VideoMode {
+    int width = 0;  // 0: whatever the device gives
+    int height = 0;
+    std::string format;  // a GStreamer raw format name, empty for any
+    bool operator==(const VideoMode&) const = default;
+};
 
 // How a connected driver reaches its window. Called on the driver's
 // streaming threads; implementations are thread-safe.
@@ -41,17 +48,25 @@ struct RecordingProgress {
     bool fileExists = false;
 };
 
+// A connected device. Every request comes from the thread that connected
+// it; only the FrameSink hears from the device's own threads.
 class DriverSession {
 public:
     virtual ~DriverSession() = default;
     virtual bool getCaps(CAPDRIVERCAPS& caps) = 0;
     virtual QSize frameSize() = 0;
     virtual bool setLive(bool on) = 0;  // frames flow to the sink while on
-    virtual bool grab(QImage& frame) = 0;  // the newest frame, waiting for one if need be
+    // A frame newer than the request; false when none comes in time.
+    virtual bool grab(QImage& frame) = 0;
     virtual bool startRecording(const RecordingRequest& request) = 0;
     virtual bool stopRecording() = 0;
     virtual RecordingProgress progress() = 0;
-    virtual bool formatDialog(QWidget* parent) = 0;  // modal
+    // The sizes and formats the device offers (none: it offers no choice),
+    // the one in use, and a change of it. A mode the device cannot deliver
+    // is refused, and the picture goes on in the old one.
+    virtual std::vector<VideoMode> modes() = 0;
+    virtual VideoMode mode() = 0;
+    virtual bool setMode(const VideoMode& mode) = 0;
     virtual bool hasAudio() { return false; }
 };
 

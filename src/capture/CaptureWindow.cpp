@@ -1,6 +1,7 @@
 #include "capture/CaptureWindow.h"
 
 #include "capture/DriverRegistry.h"
+#include "capture/FormatDialog.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -153,6 +154,19 @@ bool CaptureWindow::saveCurrentFrame(const QString& file)
     if (!session_ || frame.isNull())
         return false;
     return frame.convertToFormat(QImage::Format_RGB888).save(file, "BMP");
+}
+
+bool CaptureWindow::showFormatDialog()
+{
+    if (!session_ || session_->progress().capturing)
+        return false;
+    std::vector<VideoMode> modes = session_->modes();
+    if (modes.empty())
+        return false;
+    FormatDialog dialog(modes, session_->mode(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    return session_->setMode(dialog.chosen());
 }
 
 CAPSTATUS CaptureWindow::status()

@@ -40,6 +40,7 @@ public:
     bool setOverlay(bool on);
     bool grab(bool stopLive);
     bool saveCurrentFrame(const QString& file);
+    bool showFormatDialog();  // modal; true when the device took the chosen mode
     CAPSTATUS status();
 
     // While a recording runs, this key (a virtual-key code; 27 is Escape)

@@ -1,8 +1,9 @@
 #pragma once
-// The video format dialog: the driver's frame sizes and formats, one to
-// choose.
+// The video format dialog: the frame sizes and formats a connected device
+// offers, one to choose. It belongs to the capture window; the device
+// itself knows no windows.
 
-#include "capture/GstSession.h"
+#include "capture/CaptureDriver.h"
 
 #include <QDialog>
 

@@ -1,8 +1,9 @@
 #include "capture/GstSession.h"
 
-#include "capture/FormatDialog.h"
+#include "framework/Log.h"
 
 #include <QFile>
+#include <QMetaObject>
 #include <cstdio>
 
 namespace tarvelo {
@@ -11,6 +12,9 @@ namespace {
 using namespace std::chrono;
 
 constexpr uint32_t VideoFlags = VHDR_DONE | VHDR_KEYFRAME;
+constexpr auto GrabWait = seconds(2);
+constexpr auto RecordingEndWait = seconds(5);
+constexpr auto NewModeWait = seconds(3);
 
 std::string modeCaps(const VideoMode& mode, const std::string& frameRate)
 {
@@ -52,6 +56,26 @@ uint32_t milliseconds(GstClockTime t)
     return GST_CLOCK_TIME_IS_VALID(t) ? uint32_t(t / GST_MSECOND) : 0;
 }
 
+steady_clock::rep ticks(steady_clock::time_point t)
+{
+    return t.time_since_epoch().count();
+}
+
+// GStreamer's own words for an error message, for the log.
+std::string errorText(GstMessage* message)
+{
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    std::string text = error ? error->message : "unknown error";
+    if (debug)
+        text += std::string(" (") + debug + ")";
+    if (error)
+        g_error_free(error);
+    g_free(debug);
+    return text;
+}
+
 }  // namespace
 
 GstSession::GstSession(SourceSpec source, FrameSink& sink)
@@ -61,6 +85,8 @@ GstSession::GstSession(SourceSpec source, FrameSink& sink)
 
 GstSession::~GstSession()
 {
+    closing_ = true;
+    stopRecording();  // the file is finished, not cut off
     busRunning_ = false;
     busThread_.join();
     stopPipeline();
@@ -70,7 +96,8 @@ bool GstSession::start()
 {
     if (!EnsureGstreamer())
         return false;
-    return play(videoChain() + " ! " + LiveBranch, false);
+    GstElementPtr pipeline = build(videoChain() + " ! " + LiveBranch);
+    return pipeline && launch(std::move(pipeline));
 }
 
 std::string GstSession::videoChain() const
@@ -95,34 +122,72 @@ std::string GstSession::recordingDescription(const RecordingRequest& request) co
     return d;
 }
 
-bool GstSession::play(const std::string& description, bool recording)
+// A pipeline that is built but not yet running: what runs now goes on.
+GstElementPtr GstSession::build(const std::string& description)
 {
-    std::lock_guard lock(pipelineMutex_);
-    stopPipeline();
     GError* error = nullptr;
-    GstElementPtr pipeline(gst_parse_launch(description.c_str(), &error));
+    GstElement* made = gst_parse_launch(description.c_str(), &error);
+    GstElementPtr pipeline(made ? GST_ELEMENT(gst_object_ref_sink(made)) : nullptr);
     if (error) {
-        std::fprintf(stderr, "tarvelo capture: %s\n", error->message);
+        logLine("capture", std::string("cannot build the pipeline: ") + error->message);
         g_error_free(error);
-        return false;
+        return {};
     }
     if (GstElementPtr live = byName(pipeline.get(), "live"))
         g_signal_connect(live.get(), "new-sample", G_CALLBACK(&GstSession::newSample), this);
-    pipeline_ = std::move(pipeline);
-    if (!recording && gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        stopPipeline();
-        return false;
-    }
-    return true;
+    return pipeline;
 }
 
+// The old pipeline stops first: a device serves one pipeline at a time.
+bool GstSession::launch(GstElementPtr pipeline)
+{
+    stopPipeline();
+    {
+        std::lock_guard lock(pipelineMutex_);
+        pipeline_ = std::move(pipeline);
+        ++generation_;
+    }
+    if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE)
+        return true;
+    GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
+    GstMessagePtr message(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+    logLine("capture", "the source cannot be played: " + (message ? errorText(message.get()) : "no reason given"));
+    stopPipeline();
+    return false;
+}
+
+// The one way a pipeline stops.
 void GstSession::stopPipeline()
 {
-    std::lock_guard lock(pipelineMutex_);
-    if (!pipeline_)
-        return;
-    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
-    pipeline_.reset();
+    GstElementPtr old;
+    {
+        std::lock_guard lock(pipelineMutex_);
+        old = std::move(pipeline_);
+    }
+    if (old)
+        gst_element_set_state(old.get(), GST_STATE_NULL);
+}
+
+void GstSession::restoreLive()
+{
+    if (!start())
+        logLine("capture", "the live picture could not be started again");
+}
+
+// A mode the device cannot deliver shows only once frames should flow: a
+// live source negotiates its format after it has started.
+bool GstSession::confirmLive()
+{
+    std::unique_lock lock(eventsMutex_);
+    uint64_t seen = frameCount_;
+    auto failed = [&] {
+        for (const BusEvent& e : events_)
+            if (e.generation == generation_ && e.error)
+                return true;
+        return false;
+    };
+    eventsChanged_.wait_for(lock, NewModeWait, [&] { return frameCount_ > seen || failed(); });
+    return !failed();
 }
 
 bool GstSession::getCaps(CAPDRIVERCAPS& caps)
@@ -136,7 +201,7 @@ bool GstSession::getCaps(CAPDRIVERCAPS& caps)
 QSize GstSession::frameSize()
 {
     {
-        std::lock_guard lock(frameMutex_);
+        std::lock_guard lock(eventsMutex_);
         if (!newest_.isNull())
             return newest_.size();
     }
@@ -152,19 +217,14 @@ bool GstSession::setLive(bool)
 
 bool GstSession::grab(QImage& frame)
 {
-    {
-        std::lock_guard lock(pipelineMutex_);
-        if (!pipeline_)
-            return false;  // the source is gone: its last frame is no grab
-    }
-    std::unique_lock lock(frameMutex_);
+    if (!pipeline_)
+        return false;  // the source is gone: its last frame is no grab
+    std::unique_lock lock(eventsMutex_);
     uint64_t seen = frameCount_;
-    // A fresh frame, not one from before the request.
-    frameArrived_.wait_for(lock, seconds(2), [&] { return frameCount_ > seen; });
-    if (newest_.isNull())
-        return false;
+    if (!eventsChanged_.wait_for(lock, GrabWait, [&] { return frameCount_ > seen; }))
+        return false;  // a frame from before the request is no grab either
     frame = newest_;
-    return true;
+    return !frame.isNull();
 }
 
 GstFlowReturn GstSession::newSample(GstElement* appsink, gpointer self)
@@ -193,11 +253,11 @@ void GstSession::onSample(GstElement* appsink)
         sink_.frameArrived(frame, &header);
         gst_buffer_unmap(buffer, &map);
         {
-            std::lock_guard lock(frameMutex_);
+            std::lock_guard lock(eventsMutex_);
             newest_ = std::move(frame);
             ++frameCount_;
         }
-        frameArrived_.notify_all();
+        eventsChanged_.notify_all();
     }
     gst_sample_unref(sample);
 }
@@ -206,12 +266,28 @@ bool GstSession::startRecording(const RecordingRequest& request)
 {
     if (recording_)
         return false;
-    std::lock_guard lock(pipelineMutex_);
-    if (!play(recordingDescription(request), true))
+    GstElementPtr pipeline = build(recordingDescription(request));
+    if (!pipeline)
+        return false;  // the live picture goes on as it was
+    if (GstElementPtr file = byName(pipeline.get(), "file"))
+        g_object_set(file.get(), "location", QFile::encodeName(request.file).constData(), nullptr);
+    attachProbes(pipeline.get(), request);
+    resetRecordingCounters(request);
+    recording_ = true;
+    if (!launch(std::move(pipeline))) {
+        recording_ = false;
+        lastError_ = IDS_CAP_FILE_OPEN_ERROR;
+        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR,
+                            "Error: cannot open the capture file " + request.file.toStdString());
+        restoreLive();
         return false;
-    if (GstElementPtr file = byName(pipeline_.get(), "file"))
-        g_object_set(file.get(), "location", request.file.toLocal8Bit().constData(), nullptr);
-    attachProbes(request);
+    }
+    sink_.statusChanged(IDS_CAP_BEGIN, "Capture Start");
+    return true;
+}
+
+void GstSession::resetRecordingCounters(const RecordingRequest& request)
+{
     bytesPerSample_ = std::max<uint32_t>(request.audioFormat.nBlockAlign, 1);
     framesRecorded_ = 0;
     framesDroppedAtEnd_ = 0;
@@ -219,23 +295,12 @@ bool GstSession::startRecording(const RecordingRequest& request)
     lastError_ = 0;
     recordingFile_ = request.file;
     recordingStart_ = steady_clock::now();
-    hasDeadline_ = request.parms.fLimitEnabled && request.parms.wTimeLimit > 0;
-    recordingDeadline_ = recordingStart_ + seconds(request.parms.wTimeLimit);
-    recordingEnds_ = false;
-    recording_ = true;
-    if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        recording_ = false;
-        lastError_ = IDS_CAP_FILE_OPEN_ERROR;
-        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR,
-                            "Error: cannot open the capture file " + request.file.toStdString());
-        start();
-        return false;
-    }
-    sink_.statusChanged(IDS_CAP_BEGIN, "Capture Start");
-    return true;
+    bool limited = request.parms.fLimitEnabled && request.parms.wTimeLimit > 0;
+    recordingDeadline_ = limited ? ticks(recordingStart_ + seconds(request.parms.wTimeLimit)) : 0;
+    endRequested_ = false;
 }
 
-void GstSession::attachProbes(const RecordingRequest& request)
+void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& request)
 {
     auto video = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
         auto* self = static_cast<GstSession*>(data);
@@ -262,12 +327,12 @@ void GstSession::attachProbes(const RecordingRequest& request)
         }
         return GST_PAD_PROBE_OK;
     };
-    if (GstElementPtr rate = byName(pipeline_.get(), "rate")) {
+    if (GstElementPtr rate = byName(pipeline, "rate")) {
         GstPadPtr pad(gst_element_get_static_pad(rate.get(), "src"));
         gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, video, this, nullptr);
     }
     if (request.parms.fCaptureAudio) {
-        if (GstElementPtr queue = byName(pipeline_.get(), "audq")) {
+        if (GstElementPtr queue = byName(pipeline, "audq")) {
             GstPadPtr pad(gst_element_get_static_pad(queue.get(), "src"));
             gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, audio, this, nullptr);
         }
@@ -278,16 +343,21 @@ bool GstSession::stopRecording()
 {
     if (!recording_)
         return true;
+    if (pipeline_ && !endRequested_.exchange(true))
+        gst_element_send_event(pipeline_.get(), gst_event_new_eos());
     {
-        std::lock_guard lock(pipelineMutex_);
-        if (pipeline_ && !recordingEnds_.exchange(true))
-            gst_element_send_event(pipeline_.get(), gst_event_new_eos());
+        std::unique_lock lock(eventsMutex_);
+        eventsChanged_.wait_for(lock, RecordingEndWait, [&] {
+            for (const BusEvent& e : events_)
+                if (e.generation == generation_)
+                    return true;
+            return false;
+        });
     }
-    std::unique_lock lock(endMutex_);
-    if (!recordingEnded_.wait_for(lock, seconds(5), [&] { return !recording_; })) {
-        lock.unlock();
-        finishRecording(IDS_CAP_PIPELINE_ERROR, "Error: the recording did not finish in time");
-    }
+    std::optional<BusEvent> end = takeEvent(generation_);
+    if (!end)
+        end = BusEvent{generation_, false, IDS_CAP_PIPELINE_ERROR, "Error: the recording did not finish in time"};
+    finishRecording(*end);
     return lastError_ == 0;
 }
 
@@ -295,7 +365,6 @@ bool GstSession::stopRecording()
 // to keep its frame rate.
 uint32_t GstSession::framesDropped()
 {
-    std::lock_guard lock(pipelineMutex_);
     guint64 duplicated = 0;
     if (GstElementPtr rate = byName(pipeline_.get(), "rate"))
         g_object_get(rate.get(), "duplicate", &duplicated, nullptr);
@@ -307,7 +376,7 @@ RecordingProgress GstSession::progress()
     RecordingProgress p;
     p.capturing = recording_;
     p.frames = framesRecorded_;
-    p.dropped = recording_ ? framesDropped() : framesDroppedAtEnd_.load();
+    p.dropped = recording_ ? framesDropped() : framesDroppedAtEnd_;
     p.audioSamples = uint32_t(samplesRecorded_);
     p.lastError = lastError_;
     if (recording_)
@@ -316,92 +385,139 @@ RecordingProgress GstSession::progress()
     return p;
 }
 
+bool GstSession::setMode(const VideoMode& mode)
+{
+    if (recording_ || source_.modes.empty())
+        return false;
+    VideoMode previous = mode_;
+    mode_ = mode;
+    {
+        std::lock_guard lock(eventsMutex_);
+        newest_ = QImage();
+    }
+    if (start() && confirmLive())
+        return true;
+    logLine("capture", "the device cannot deliver " + std::to_string(mode.width) + " x " +
+                           std::to_string(mode.height) + " " + mode.format + "; the picture goes on as it was");
+    mode_ = previous;
+    restoreLive();
+    return false;
+}
+
 void GstSession::watchBus()
 {
     while (busRunning_) {
         GstBusPtr bus;
+        GstElementPtr pipeline;
+        uint64_t generation = 0;
         {
             std::lock_guard lock(pipelineMutex_);
-            if (pipeline_)
+            if (pipeline_) {
                 bus.reset(gst_element_get_bus(pipeline_.get()));
-            if (recording_ && hasDeadline_ && steady_clock::now() >= recordingDeadline_ &&
-                !recordingEnds_.exchange(true))
-                gst_element_send_event(pipeline_.get(), gst_event_new_eos());
+                pipeline.reset(GST_ELEMENT(gst_object_ref(pipeline_.get())));
+            }
+            generation = generation_;
         }
         if (!bus) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
+        sendEndOfStreamAtDeadline(pipeline.get());
         GstMessagePtr message(gst_bus_timed_pop_filtered(
             bus.get(), 20 * GST_MSECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (message)
-            handle(message.get());
+            report(message.get(), generation);
     }
 }
 
-void GstSession::handle(GstMessage* message)
+// Sending an event changes no state: the recording ends through its own
+// end of stream, which the bus then reports.
+void GstSession::sendEndOfStreamAtDeadline(GstElement* pipeline)
 {
+    steady_clock::rep deadline = recordingDeadline_;
+    if (!recording_ || deadline == 0 || ticks(steady_clock::now()) < deadline)
+        return;
+    if (!endRequested_.exchange(true))
+        gst_element_send_event(pipeline, gst_event_new_eos());
+}
+
+void GstSession::report(GstMessage* message, uint64_t generation)
+{
+    BusEvent event;
+    event.generation = generation;
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
-        if (recording_)
-            finishRecording(0, "Capture End");
-        return;
+        event.endOfStream = true;
+        event.text = "Capture End";
+    } else {
+        GError* error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        bool inFile = GST_MESSAGE_SRC(message) && std::string(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))) == "file";
+        bool inSource = error && error->domain == GST_RESOURCE_ERROR && !inFile;
+        event.text = "Error: " + std::string(error ? error->message : "unknown error");
+        if (error)
+            g_error_free(error);
+        event.error = inFile ? IDS_CAP_WRITEERROR : inSource ? IDS_CAP_VIDEO_SOURCE_LOST : IDS_CAP_PIPELINE_ERROR;
+        logLine("capture", "GStreamer: " + errorText(message));
     }
-    GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
-    std::string text = error ? error->message : "unknown error";
-    bool inFile = GST_MESSAGE_SRC(message) && std::string(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))) == "file";
-    bool inSource = error && error->domain == GST_RESOURCE_ERROR && !inFile;
-    if (error)
-        g_error_free(error);
-    uint32_t code = inFile ? IDS_CAP_WRITEERROR : inSource ? IDS_CAP_VIDEO_SOURCE_LOST : IDS_CAP_PIPELINE_ERROR;
+    {
+        std::lock_guard lock(eventsMutex_);
+        events_.push_back(event);
+    }
+    eventsChanged_.notify_all();
+    if (event.error && !recording_)
+        sink_.statusChanged(int32_t(event.error), event.text);  // the live picture failed
+    QMetaObject::invokeMethod(&owner_, [this, generation] { act(generation); }, Qt::QueuedConnection);
+}
+
+// On the owning thread, what the bus thread saw: a recording that ended by
+// itself is finished; a live picture that failed is stopped.
+void GstSession::act(uint64_t generation)
+{
+    std::optional<BusEvent> event = takeEvent(generation);
+    if (!event || generation != generation_ || !pipeline_)
+        return;  // seen to already, or about a pipeline that is gone
     if (recording_) {
-        finishRecording(code, "Error: " + text);
+        finishRecording(*event);
         return;
     }
-    lastError_ = code;
-    sink_.statusChanged(int32_t(code), "Error: " + text);
-    stopPipeline();
-}
-
-void GstSession::finishRecording(uint32_t error, const std::string& text)
-{
-    uint32_t elapsed = progress().elapsedMs;
-    {
-        std::lock_guard lock(pipelineMutex_);
-        if (!recording_)
-            return;
-        lastError_ = error;
-        framesDroppedAtEnd_ = framesDropped();
+    if (event->error) {
+        lastError_ = event->error;
         stopPipeline();
-        {
-            // Whoever hears the status below finds the recording over.
-            std::lock_guard endLock(endMutex_);
-            recording_ = false;
-        }
-        char summary[96];
-        std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.",
-                      framesRecorded_.load(), framesDroppedAtEnd_.load(), elapsed / 1000, elapsed % 1000);
-        sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, summary);
-        sink_.statusChanged(error ? int32_t(error) : IDS_CAP_END, text);
-        if (error != IDS_CAP_VIDEO_SOURCE_LOST)
-            start();
     }
-    recordingEnded_.notify_all();
 }
 
-bool GstSession::formatDialog(QWidget* parent)
+// The first event of that generation; events of older ones are dropped.
+std::optional<GstSession::BusEvent> GstSession::takeEvent(uint64_t generation)
 {
-    if (recording_ || source_.modes.empty())
-        return false;
-    FormatDialog dialog(source_.modes, mode_, parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    mode_ = dialog.chosen();
-    {
-        std::lock_guard lock(frameMutex_);
-        newest_ = QImage();
+    std::lock_guard lock(eventsMutex_);
+    std::optional<BusEvent> found;
+    std::vector<BusEvent> kept;
+    for (BusEvent& e : events_) {
+        if (e.generation == generation && !found)
+            found = std::move(e);
+        else if (e.generation >= generation_)
+            kept.push_back(std::move(e));
     }
-    return start();
+    events_ = std::move(kept);
+    return found;
+}
+
+void GstSession::finishRecording(const BusEvent& end)
+{
+    if (!recording_)
+        return;
+    uint32_t elapsed = progress().elapsedMs;
+    framesDroppedAtEnd_ = framesDropped();
+    lastError_ = end.error;
+    stopPipeline();
+    recording_ = false;
+    char summary[96];
+    std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.", framesRecorded_.load(),
+                  framesDroppedAtEnd_, elapsed / 1000, elapsed % 1000);
+    sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, summary);
+    sink_.statusChanged(end.error ? int32_t(end.error) : IDS_CAP_END, end.text);
+    if (!closing_ && end.error != IDS_CAP_VIDEO_SOURCE_LOST)
+        restoreLive();
 }
 
 }  // namespace tarvelo

@@ -1,35 +1,35 @@
 #pragma once
 // A connected capture driver on GStreamer. One pipeline runs from connect
-// to disconnect: the live branch hands every frame to the capture window;
-// while recording, a second branch writes Motion-JPEG (and PCM sound) into
-// an AVI file. A bus thread watches for the end of a recording, its time
-// limit and errors (a device unplugged, a full disk).
+// to disconnect: the live branch hands every frame to the sink; while
+// recording, a second branch writes Motion-JPEG (and PCM sound) into an AVI
+// file.
+//
+// One way down: only the thread that created the session builds, starts
+// and stops pipelines, all through one stop function. The bus thread only
+// watches: it reports what it saw (the end of a recording, an error) and
+// posts a request to the owning thread, which acts on it. No handler of
+// the sink is called while a lock of the session is held.
 
 #include "capture/CaptureDriver.h"
 #include "capture/GstSupport.h"
 
+#include <QObject>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace tarvelo {
 
-struct VideoMode {
-    int width = 0;   // 0: whatever the device gives
-    int height = 0;
-    std::string format;  // a GStreamer raw format name, empty for any
-    bool operator==(const VideoMode&) const = default;
-};
-
 struct SourceSpec {
-    std::string video;     // a gst-launch description of the video source
+    std::string video;      // a gst-launch description of the video source
     std::string frameRate;  // asked of the source, as "30/1"; empty for its own
     std::string decorate;   // what follows the source's caps (the test pattern's clock)
-    std::string audio;  // of the sound source
+    std::string audio;      // of the sound source
     std::vector<VideoMode> modes;  // what the format dialog offers
     VideoMode initial;
 };
@@ -37,7 +37,7 @@ struct SourceSpec {
 class GstSession final : public DriverSession {
 public:
     GstSession(SourceSpec source, FrameSink& sink);
-    ~GstSession() override;
+    ~GstSession() override;  // a recording still running is finished first
 
     bool start();  // false when the source cannot be played
 
@@ -48,49 +48,69 @@ public:
     bool startRecording(const RecordingRequest& request) override;
     bool stopRecording() override;
     RecordingProgress progress() override;
-    bool formatDialog(QWidget* parent) override;
+    std::vector<VideoMode> modes() override { return source_.modes; }
+    VideoMode mode() override { return mode_; }
+    bool setMode(const VideoMode& mode) override;
     bool hasAudio() override { return true; }
 
 private:
+    // What the bus thread saw on the pipeline of one generation.
+    struct BusEvent {
+        uint64_t generation = 0;
+        bool endOfStream = false;
+        uint32_t error = 0;  // a CaptureStatusCode
+        std::string text;
+    };
+
     std::string videoChain() const;
     std::string recordingDescription(const RecordingRequest& request) const;
-    bool play(const std::string& description, bool recording);
+    GstElementPtr build(const std::string& description);
+    bool launch(GstElementPtr pipeline);
     void stopPipeline();
-    void attachProbes(const RecordingRequest& request);
+    void restoreLive();
+    bool confirmLive();
+    void attachProbes(GstElement* pipeline, const RecordingRequest& request);
+    void resetRecordingCounters(const RecordingRequest& request);
+
     void watchBus();
-    void handle(GstMessage* message);
-    void finishRecording(uint32_t error, const std::string& text);
-    void onSample(GstElement* appsink);
+    void sendEndOfStreamAtDeadline(GstElement* pipeline);
+    void report(GstMessage* message, uint64_t generation);
+    void act(uint64_t generation);
+    std::optional<BusEvent> takeEvent(uint64_t generation);
+    void finishRecording(const BusEvent& end);
     uint32_t framesDropped();
 
     static GstFlowReturn newSample(GstElement* appsink, gpointer self);
+    void onSample(GstElement* appsink);
 
     SourceSpec source_;
     FrameSink& sink_;
     VideoMode mode_;
+    QObject owner_;  // lives in the owning thread: requests are posted to it
+    bool closing_ = false;
 
-    std::recursive_mutex pipelineMutex_;  // the pipeline and what belongs to it
+    // Written by the owning thread only; read by the bus thread under the lock.
+    std::mutex pipelineMutex_;
     GstElementPtr pipeline_;
+    uint64_t generation_ = 0;
+
     std::atomic<bool> recording_{false};
-    std::atomic<bool> recordingEnds_{false};
+    std::atomic<bool> endRequested_{false};  // end of stream sent into the recording
     std::chrono::steady_clock::time_point recordingStart_;
-    std::chrono::steady_clock::time_point recordingDeadline_;
-    bool hasDeadline_ = false;
+    std::atomic<std::chrono::steady_clock::rep> recordingDeadline_{0};  // 0: no time limit
     QString recordingFile_;
-
     std::atomic<uint32_t> framesRecorded_{0};
-    std::atomic<uint32_t> framesDroppedAtEnd_{0};
+    uint32_t framesDroppedAtEnd_ = 0;
     std::atomic<uint64_t> samplesRecorded_{0};
-    std::atomic<uint32_t> lastError_{0};
-    uint32_t bytesPerSample_ = 1;
+    std::atomic<uint32_t> bytesPerSample_{1};
+    uint32_t lastError_ = 0;
 
-    std::mutex frameMutex_;
-    std::condition_variable frameArrived_;
+    // Frames from the streaming threads and events from the bus thread.
+    std::mutex eventsMutex_;
+    std::condition_variable eventsChanged_;
     QImage newest_;
     uint64_t frameCount_ = 0;
-
-    std::mutex endMutex_;
-    std::condition_variable recordingEnded_;
+    std::vector<BusEvent> events_;
 
     std::atomic<bool> busRunning_{true};
     std::thread busThread_;

@@ -2,6 +2,7 @@
 
 #include "capture/CaptureErrors.h"
 #include "capture/CaptureWindow.h"
+#include "framework/ErrorGuard.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -493,7 +494,7 @@ int32_t TVideoCap::StatusCallbackProc(HCAPWND window, int32_t id, const char* te
 {
     TCapStatusCallback handler;
     if (TVideoCap* self = handlerOf(window, &TVideoCap::onStatusCallback_, handler); self && handler)
-        handler(self, id, text ? QString::fromLocal8Bit(text) : QString());
+        guardedHandler("capture", [&] { handler(self, id, text ? QString::fromLocal8Bit(text) : QString()); });
     return 1;
 }
 
@@ -501,7 +502,7 @@ int32_t TVideoCap::FrameCallbackProc(HCAPWND window, VIDEOHDR* header)
 {
     TVideoStream handler;
     if (TVideoCap* self = handlerOf(window, &TVideoCap::onFrameCallback_, handler); self && handler)
-        handler(self, header);
+        guardedHandler("capture", [&] { handler(self, header); });
     return 1;
 }
 
@@ -509,7 +510,7 @@ int32_t TVideoCap::VideoStreamCallbackProc(HCAPWND window, VIDEOHDR* header)
 {
     TVideoStream handler;
     if (TVideoCap* self = handlerOf(window, &TVideoCap::onVideoStream_, handler); self && handler)
-        handler(self, header);
+        guardedHandler("capture", [&] { handler(self, header); });
     return 1;
 }
 
@@ -517,7 +518,7 @@ int32_t TVideoCap::WaveStreamCallbackProc(HCAPWND window, WAVEHDR* header)
 {
     TAudioStream handler;
     if (TVideoCap* self = handlerOf(window, &TVideoCap::onAudioStream_, handler); self && handler)
-        handler(self, header);
+        guardedHandler("capture", [&] { handler(self, header); });
     return 1;
 }
 
@@ -549,30 +550,32 @@ bool TVideoCap::CaptureWindowProc(QEvent* event)
     return true;
 }
 
+// The mouse handlers run inside Qt's event dispatch, which an exception
+// must not cross.
 void TVideoCap::mousePressEvent(QMouseEvent* event)
 {
     if (OnMouseDown)
-        OnMouseDown(this, event->button(), event->position().toPoint());
+        guarded([&] { OnMouseDown(this, event->button(), event->position().toPoint()); });
 }
 
 void TVideoCap::mouseReleaseEvent(QMouseEvent* event)
 {
     if (OnMouseUp)
-        OnMouseUp(this, event->button(), event->position().toPoint());
+        guarded([&] { OnMouseUp(this, event->button(), event->position().toPoint()); });
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
-        OnClick(this);
+        guarded([&] { OnClick(this); });
 }
 
 void TVideoCap::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && OnDblClick)
-        OnDblClick(this);
+        guarded([&] { OnDblClick(this); });
 }
 
 void TVideoCap::mouseMoveEvent(QMouseEvent* event)
 {
     if (OnMouseMove)
-        OnMouseMove(this, event->button(), event->position().toPoint());
+        guarded([&] { OnMouseMove(this, event->button(), event->position().toPoint()); });
 }
 
 void TVideoCap::paintEvent(QPaintEvent*)

@@ -234,8 +234,7 @@ bool capCaptureStop(HCAPWND window)
 bool capDlgVideoFormat(HCAPWND window)
 {
     log("capDlgVideoFormat");
-    DriverSession* session = sessionOf(window);
-    return session && session->formatDialog(window);
+    return window && window->showFormatDialog();
 }
 
 bool capGetAudioFormat(HCAPWND window, WAVEFORMATEX* format)

@@ -3,7 +3,9 @@
 #include "framework/Log.h"
 #include "framework/MessageBox.h"
 
+#include <QCoreApplication>
 #include <QString>
+#include <QThread>
 
 namespace tarvelo {
 
@@ -18,6 +20,12 @@ void reportError(std::exception_ptr error) noexcept
         // that is left, and the host must still not see an exception.
         logLine("error", "an error could not be reported");
     }
+}
+
+bool onUserInterfaceThread() noexcept
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
 }
 
 }  // namespace tarvelo

@@ -1,5 +1,7 @@
 #include "serial/MSerialPort.h"
 
+#include "framework/Log.h"
+
 namespace tarvelo {
 
 TMSerialPort::TMSerialPort(SerialPlatform& platform) : platform_(platform) {}
@@ -75,10 +77,12 @@ bool TMSerialPort::StopThreads()
     return true;
 }
 
+// Runs on the receive thread, where a handler's exception would end the
+// process: it is logged, and the thread goes on polling.
 void TMSerialPort::DoReceiveData(int32_t index, const uint8_t* data, int32_t len)
 {
     if (OnReceiveData)
-        OnReceiveData(index, data, len);
+        catchAndLog("serial", [&] { OnReceiveData(index, data, len); });
 }
 
 }  // namespace tarvelo

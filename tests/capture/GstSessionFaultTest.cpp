@@ -5,10 +5,12 @@
 #include "capture/GstSession.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
 
 using namespace tarvelo;
 using namespace std::chrono_literals;
@@ -26,15 +28,24 @@ public:
         statuses.emplace_back(id, text);
         changed.notify_all();
     }
+    // Runs the owning thread's events meanwhile: the session acts there on
+    // what its bus thread saw.
     bool waitFor(int32_t id, std::chrono::milliseconds limit = 5000ms)
     {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, limit, [&] {
-            for (auto& s : statuses)
-                if (s.first == id)
-                    return true;
-            return false;
-        });
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        do {
+            QCoreApplication::processEvents();
+            std::unique_lock lock(mutex);
+            bool seen = changed.wait_for(lock, 10ms, [&] {
+                for (auto& s : statuses)
+                    if (s.first == id)
+                        return true;
+                return false;
+            });
+            if (seen)
+                return true;
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
     }
     std::mutex mutex;
     std::condition_variable changed;
@@ -101,4 +112,39 @@ TEST(GstSessionFaults, AMissingDeviceRefusesToConnect)
     SourceSpec source{"v4l2src device=/dev/video-none", "", "", "", {}, {}};
     GstSession session(source, sink);
     EXPECT_FALSE(session.start());
+}
+
+TEST(GstSessionFaults, AGrabThatSeesNoNewFrameFails)
+{
+    RecordingSink sink;
+    SourceSpec source = pattern();
+    source.video = "videotestsrc is-live=true num-buffers=5";
+    GstSession session(source, sink);
+    ASSERT_TRUE(session.start());
+    std::this_thread::sleep_for(500ms);  // the five frames are long gone
+    QImage frame;
+    EXPECT_FALSE(session.grab(frame)) << "an old frame is no answer";
+}
+
+// Whatever fails to start, the live picture goes on: a recording whose
+// pipeline cannot be built, a mode the device cannot deliver.
+TEST(GstSessionFaults, TheLivePictureSurvivesWhatFailsToStart)
+{
+    test::TempWorkDir dir;
+    RecordingSink sink;
+    SourceSpec source = pattern();
+    source.audio = "nosuchaudiosource";
+    source.modes = {{160, 120, "BGRx"}, {160, 120, "NOSUCHFORMAT"}};
+    GstSession session(source, sink);
+    ASSERT_TRUE(session.start());
+    RecordingRequest request = toFile(dir.file("sound.avi"));
+    request.parms.fCaptureAudio = -1;
+    EXPECT_FALSE(session.startRecording(request));
+    QImage frame;
+    EXPECT_TRUE(session.grab(frame)) << "live after a recording that could not be built";
+
+    EXPECT_FALSE(session.setMode(source.modes[1]));
+    EXPECT_EQ(session.mode(), source.modes[0]) << "back to the mode that works";
+    EXPECT_TRUE(session.grab(frame)) << "live after a mode the device refused";
+    EXPECT_EQ(frame.size(), QSize(160, 120));
 }

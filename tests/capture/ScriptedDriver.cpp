@@ -37,7 +37,15 @@ public:
         return !refuses("stop");
     }
     RecordingProgress progress() override { return {recording_}; }
-    bool formatDialog(QWidget*) override
+    std::vector<VideoMode> modes() override
+    {
+        if (!script_.hasFormatDialog)
+            return {};
+        return {{script_.size.width(), script_.size.height(), "BGRx"},
+                {script_.sizeAfterDialog.width(), script_.sizeAfterDialog.height(), "BGRx"}};
+    }
+    VideoMode mode() override { return {script_.size.width(), script_.size.height(), "BGRx"}; }
+    bool setMode(const VideoMode&) override
     {
         if (refuses("dialog"))
             return false;

@@ -6,14 +6,19 @@
 #include "capture/CaptureWindow.h"
 #include "capture/DriverRegistry.h"
 #include "capture/Video.h"
+#include "support/TempDir.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
+#include <QFile>
 #include <QMouseEvent>
 #include <gtest/gtest.h>
 #include <thread>
 
 using namespace tarvelo;
 using namespace tarvelo::test;
+using tarvelo::test::readBytes;
 
 namespace {
 
@@ -224,6 +229,13 @@ TEST_F(VideoCapTest, FittingTheCaptureWindow)
 
 TEST_F(VideoCapTest, FormatDialogOnClosedAndOpenDriver)
 {
+    bool acceptDialog = true;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            acceptDialog ? dialog->accept() : dialog->reject();
+    });
+    user.start(10);
     EXPECT_FALSE(cap.ShowVideoFormatDialog()) << "no driver";
     cap.setDriverIndex(0);
     take();
@@ -239,8 +251,12 @@ TEST_F(VideoCapTest, FormatDialogOnClosedAndOpenDriver)
     EXPECT_TRUE(cap.ShowVideoFormatDialog());
     EXPECT_EQ(take(), (Log{"capDlgVideoFormat", "capGetStatus", "OnStatus"}));
     EXPECT_EQ(cap.CaptureWindowHandle()->size(), QSize(352, 288)) << "refitted";
+    acceptDialog = false;
+    EXPECT_FALSE(cap.ShowVideoFormatDialog()) << "cancelled";
+    EXPECT_EQ(take(), Log{"capDlgVideoFormat"});
+    acceptDialog = true;
     first.refused.insert("dialog");
-    EXPECT_FALSE(cap.ShowVideoFormatDialog());
+    EXPECT_FALSE(cap.ShowVideoFormatDialog()) << "the device refuses the mode";
     EXPECT_EQ(take(), Log{"capDlgVideoFormat"});
 }
 
@@ -333,6 +349,48 @@ TEST_F(VideoCapTest, CallbacksInstalledRemovedAndCalledFromAnotherThread)
     EXPECT_EQ(seen, &header) << "the header is passed through";
     cap.setOnStatusCallback(nullptr);
     EXPECT_EQ(take(), Log{"capSetCallbackOnStatus null"});
+}
+
+// Handlers that throw: on the service's threads the error is logged and the
+// thread goes on; in Qt's event dispatch the user sees the error report.
+TEST_F(VideoCapTest, HandlersThatThrowNeitherEndTheirThreadNorTheHost)
+{
+    TempWorkDir dir;
+    QByteArray log = QFile::encodeName(dir.file("tarvelo.log"));
+    QByteArray messages = QFile::encodeName(dir.file("messages.log"));
+    qputenv("TARVELO_LOG", log);
+    qputenv("TARVELO_MESSAGE_LOG", messages);
+    auto fail = [](const char* what) { throw std::runtime_error(what); };
+    cap.setOnStatusCallback([&](TVideoCap*, int32_t, const QString&) { fail("status handler failed"); });
+    cap.setOnFrameCallback([&](TVideoCap*, VIDEOHDR*) { fail("frame handler failed"); });
+    cap.setOnVideoStream([&](TVideoCap*, VIDEOHDR*) { fail("video handler failed"); });
+    cap.setOnAudioStream([&](TVideoCap*, WAVEHDR*) { fail("audio handler failed"); });
+    cap.OnMouseDown = [&](TVideoCap*, Qt::MouseButton, QPoint) { fail("mouse handler failed"); };
+    cap.setDriverIndex(0);
+    cap.OpenDriver();
+    cap.setVideoOverlay(true);
+    std::thread driverThread([&] {
+        VIDEOHDR video;
+        WAVEHDR audio;
+        QImage frame(8, 8, QImage::Format_RGB32);
+        for (int i = 0; i < 2; ++i) {
+            first.sink->statusChanged(IDS_CAP_BEGIN, "Capture Start");
+            first.sink->frameArrived(frame, &video);
+            first.sink->videoRecorded(&video);
+            first.sink->audioRecorded(&audio);
+        }
+    });
+    driverThread.join();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), cap.mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(cap.CaptureWindowHandle(), &press);
+    qunsetenv("TARVELO_LOG");
+    qunsetenv("TARVELO_MESSAGE_LOG");
+
+    QString logged = QString::fromUtf8(readBytes(dir.file("tarvelo.log")));
+    for (const char* what : {"status", "frame", "video", "audio"})
+        EXPECT_EQ(logged.count(QString("capture: a handler failed: %1 handler failed").arg(what)), 2) << what;
+    EXPECT_EQ(readBytes(dir.file("messages.log")), "mouse handler failed\n");
 }
 
 TEST_F(VideoCapTest, MouseInputOverThePictureReachesTheControl)

@@ -4,6 +4,7 @@
 #include "serial/MSerialPort.h"
 #include "FakeSerialPlatform.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <thread>
@@ -114,6 +115,25 @@ TEST_F(MSerialPortTest, ReceivedBytesReachTheHandlerAThousandAtATime)
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], std::make_pair(4, data.substr(0, 1000)));
     EXPECT_EQ(received[1], std::make_pair(4, data.substr(1000)));
+}
+
+TEST_F(MSerialPortTest, AHandlerThatThrowsDoesNotEndTheReceiveThread)
+{
+    ASSERT_TRUE(serial.OpenPort(4, 9600, 8, 'n', 1));
+    std::atomic<int> calls{0};
+    serial.OnReceiveData = [&](int32_t, const uint8_t*, int32_t) {
+        ++calls;
+        throw std::runtime_error("the handler failed");
+    };
+    platform.arrive(4, bytes(1500));
+    serial.StartThreads();
+    for (int i = 0; i < 200 && platform.waitingInput(4) > 0; ++i)
+        std::this_thread::sleep_for(5ms);
+    platform.arrive(4, "more");
+    for (int i = 0; i < 200 && platform.waitingInput(4) > 0; ++i)
+        std::this_thread::sleep_for(5ms);
+    serial.StopThreads();
+    EXPECT_EQ(calls, 3) << "each delivery reached the handler; the thread lived on";
 }
 
 TEST_F(MSerialPortTest, WithoutAHandlerInputIsDrainedAndDropped)
