@@ -3,7 +3,9 @@
 // frames expected in a 10-second recording at 25 frames a second, and the
 // time a snapshot's grab and bitmap save take.
 
+#include "capture/DriverRegistry.h"
 #include "capture/FormatDialog.h"
+#include "capture/GstDrivers.h"
 #include "capture/Video.h"
 
 #include <QApplication>
@@ -87,6 +89,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    tarvelo::DriverRegistry::setDriverSource(tarvelo::SystemCaptureDrivers);
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
 
@@ -109,7 +112,7 @@ int main(int argc, char** argv)
     cap.StartCapture();
     pump(10000);
     CAPSTATUS status;
-    capGetStatus(cap.CaptureWindowHandle(), &status);
+    SystemCaptureService().capGetStatus(cap.CaptureWindowHandle(), &status);
     cap.StopCapture();
     std::printf("status near the end of the recording: %u frames, %u dropped\n", status.dwCurrentVideoFrame,
                 status.dwCurrentVideoFramesDropped);

@@ -12,14 +12,14 @@ void TAudioFormat::fill(WAVEFORMATEX& block) const
     block.nAvgBytesPerSec = block.nSamplesPerSec * block.nBlockAlign;
 }
 
-void TAudioFormat::ApplyTo(HCAPWND window) const
+void TAudioFormat::ApplyTo(HCAPWND window, CaptureService& service) const
 {
     if (!window)
         return;
     WAVEFORMATEX block;
-    capGetAudioFormat(window, &block);
+    service.capGetAudioFormat(window, &block);
     fill(block);
-    capSetAudioFormat(window, &block);
+    service.capSetAudioFormat(window, &block);
 }
 
 }  // namespace tarvelo

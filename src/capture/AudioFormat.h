@@ -17,7 +17,7 @@ public:
 
     // Writes this format into the window's audio format, keeping the format
     // tag and extra size it had. Nothing for no window.
-    void ApplyTo(HCAPWND window) const;
+    void ApplyTo(HCAPWND window, CaptureService& service = SystemCaptureService()) const;
 
     // The fields this format sets, applied to `block`.
     void fill(WAVEFORMATEX& block) const;

@@ -1,13 +1,12 @@
 #pragma once
-// The installed capture drivers, 0 to 9: the machine's V4L2 capture
-// devices in device order, then the built-in test pattern. Tests put
-// scripted drivers in their place.
+// The installed capture drivers, 0 to 9. Where they come from is given at
+// start: the library gives the machine's GStreamer drivers, a test gives
+// scripted ones.
 
 #include "capture/CaptureDriver.h"
 
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace tarvelo {
@@ -16,19 +15,14 @@ class DriverRegistry {
 public:
     static constexpr int32_t MaxDrivers = 10;
 
+    // Finds the drivers, at most `max` of them.
+    using DriverSource = std::function<std::vector<std::shared_ptr<CaptureDriver>>(int32_t max)>;
+
+    // Asked once, at the first request after it is set. Without a source
+    // there are no drivers.
+    static void setDriverSource(DriverSource source);
+
     static std::shared_ptr<CaptureDriver> driver(int32_t index);  // null when none
-
-    // Replaces the installed drivers until restoreSystemDrivers().
-    static void installForTest(std::vector<std::shared_ptr<CaptureDriver>> drivers);
-    static void restoreSystemDrivers();
-
-    // Every capture request, in order, as "capName argument" (tests only).
-    static void setRequestLog(std::function<void(const std::string&)> log);
-    static void logRequest(const std::string& request);
-
-    // Lets a test make the next window creations fail.
-    static void setWindowCreationFails(bool fails);
-    static bool windowCreationFails();
 };
 
 }  // namespace tarvelo

@@ -101,7 +101,7 @@ std::string captureCardName(const std::string& device)
 
 }  // namespace
 
-std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int max)
+std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int32_t max)
 {
     std::vector<std::shared_ptr<CaptureDriver>> drivers;
     if (!EnsureGstreamer())

@@ -9,6 +9,6 @@
 
 namespace tarvelo {
 
-std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int max);
+std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int32_t max);
 
 }  // namespace tarvelo

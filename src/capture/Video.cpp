@@ -46,7 +46,7 @@ int32_t RoundHalfEven(double value)
     return int32_t(std::nearbyint(value));  // the default rounding mode: to nearest, ties to even
 }
 
-TVideoCap::TVideoCap(QWidget* owner) : QWidget(owner)
+TVideoCap::TVideoCap(QWidget* owner, CaptureService& service) : QWidget(owner), service_(service)
 {
     setAutoFillBackground(false);
     setMouseTracking(true);
@@ -77,7 +77,7 @@ void TVideoCap::setDriverIndex(int32_t index)
     FreeDriverBuffers();
     if (index >= 0) {
         std::string name, version;
-        if (capGetDriverDescription(index, name, version))
+        if (service_.capGetDriverDescription(index, name, version))
             driverName_ = QString::fromLocal8Bit(name.c_str());
         else
             index = -1;
@@ -93,7 +93,7 @@ void TVideoCap::setDriverName(const QString& name)
         return;
     for (int32_t index = 0; index < 10; ++index) {
         std::string found, version;
-        if (!capGetDriverDescription(index, found, version))
+        if (!service_.capGetDriverDescription(index, found, version))
             continue;
         if (QString::fromLocal8Bit(found.c_str()) == name) {
             driverName_ = name;
@@ -121,7 +121,7 @@ void TVideoCap::setVideoOverlay(bool on)
             OpenDriver();
         GrabFrame();
     }
-    capOverlay(CaptureWindow, on);
+    service_.capOverlay(CaptureWindow, on);
     UpdateStatus();
     update();
 }
@@ -137,7 +137,7 @@ void TVideoCap::setVideoPreview(bool on)
         return;
     if (on && !DriverOpen())
         OpenDriver();
-    capPreview(CaptureWindow, on);
+    service_.capPreview(CaptureWindow, on);
     UpdateStatus();
     update();
 }
@@ -148,7 +148,7 @@ void TVideoCap::setPreviewScaleToWindow(bool scale)
         return;
     scaleToWindow_ = scale;
     if (DriverOpen()) {
-        capPreviewScale(CaptureWindow, scale);
+        service_.capPreviewScale(CaptureWindow, scale);
         FitCaptureWindow();
     }
     repaint();
@@ -170,7 +170,7 @@ void TVideoCap::setPreviewRate(uint16_t framesPerSecond)
         return;
     previewRate_ = std::clamp<uint16_t>(framesPerSecond, 1, 30);
     if (DriverOpen())
-        capPreviewRate(CaptureWindow, previewIntervalMs(previewRate_));
+        service_.capPreviewRate(CaptureWindow, previewIntervalMs(previewRate_));
 }
 
 void TVideoCap::setMicroSecPerFrame(uint32_t microseconds)
@@ -200,19 +200,19 @@ TVideoCap::OpenFailure TVideoCap::openSteps()
 {
     if (driverIndex_ == -1)
         return OpenFailure::NoDriver;
-    CaptureWindow = capCreateCaptureWindow(objectName(), WS_CHILD | WS_VISIBLE, 0, 0, width(), height(), this,
-                                           CaptureWindowId);
+    CaptureWindow = service_.capCreateCaptureWindow(objectName(), WS_CHILD | WS_VISIBLE, 0, 0, width(), height(),
+                                                    this, CaptureWindowId);
     if (!CaptureWindow)
         return OpenFailure::NoWindow;
-    capSetUserData(CaptureWindow, reinterpret_cast<intptr_t>(this));
+    service_.capSetUserData(CaptureWindow, reinterpret_cast<intptr_t>(this));
     CaptureWindow->installEventFilter(this);
     installCallbacks();
-    if (!capDriverConnect(CaptureWindow, driverIndex_)) {
+    if (!service_.capDriverConnect(CaptureWindow, driverIndex_)) {
         CloseDriver();
         return OpenFailure::NotConnected;
     }
-    capPreviewScale(CaptureWindow, scaleToWindow_);
-    capPreviewRate(CaptureWindow, previewIntervalMs(previewRate_));
+    service_.capPreviewScale(CaptureWindow, scaleToWindow_);
+    service_.capPreviewRate(CaptureWindow, previewIntervalMs(previewRate_));
     return OpenFailure::None;
 }
 
@@ -264,22 +264,22 @@ void TVideoCap::installCallbacks()
 {
     std::lock_guard lock(handlersMutex_);
     if (onStatusCallback_)
-        capSetCallbackOnStatus(CaptureWindow, StatusCallbackProc);
+        service_.capSetCallbackOnStatus(CaptureWindow, StatusCallbackProc);
     if (onFrameCallback_)
-        capSetCallbackOnFrame(CaptureWindow, FrameCallbackProc);
+        service_.capSetCallbackOnFrame(CaptureWindow, FrameCallbackProc);
     if (onVideoStream_)
-        capSetCallbackOnVideoStream(CaptureWindow, VideoStreamCallbackProc);
+        service_.capSetCallbackOnVideoStream(CaptureWindow, VideoStreamCallbackProc);
     if (onAudioStream_)
-        capSetCallbackOnWaveStream(CaptureWindow, WaveStreamCallbackProc);
+        service_.capSetCallbackOnWaveStream(CaptureWindow, WaveStreamCallbackProc);
 }
 
 void TVideoCap::CloseDriver()
 {
     if (!CaptureWindow)
         return;
-    capDriverDisconnect(CaptureWindow);
+    service_.capDriverDisconnect(CaptureWindow);
     CaptureWindow->removeEventFilter(this);
-    capDestroyCaptureWindow(CaptureWindow);
+    service_.capDestroyCaptureWindow(CaptureWindow);
     CaptureWindow = nullptr;
 }
 
@@ -299,7 +299,7 @@ bool TVideoCap::ReadDriverCaps()
     if (!wasOpen)
         OpenDriver();
     DriverCaps = std::make_unique<CAPDRIVERCAPS>();
-    bool ok = capDriverGetCaps(CaptureWindow, DriverCaps.get());
+    bool ok = service_.capDriverGetCaps(CaptureWindow, DriverCaps.get());
     if (!ok)
         DriverCaps.reset();
     if (!wasOpen)
@@ -318,7 +318,7 @@ void TVideoCap::UpdateStatus()
         if (!CaptureStatus)
             CaptureStatus = std::make_unique<CAPSTATUS>();
         CAPSTATUS fresh = *CaptureStatus;
-        if (capGetStatus(CaptureWindow, &fresh))
+        if (service_.capGetStatus(CaptureWindow, &fresh))
             *CaptureStatus = fresh;
     }
     if (OnStatus)
@@ -362,7 +362,7 @@ uint16_t TVideoCap::ImageHeight() const
 
 bool TVideoCap::GrabFrame()
 {
-    if (!DriverOpen() || !capGrabFrame(CaptureWindow))
+    if (!DriverOpen() || !service_.capGrabFrame(CaptureWindow))
         return false;
     UpdateStatus();
     return true;
@@ -370,7 +370,7 @@ bool TVideoCap::GrabFrame()
 
 bool TVideoCap::GrabFrameNoStop()
 {
-    if (!DriverOpen() || !capGrabFrameNoStop(CaptureWindow))
+    if (!DriverOpen() || !service_.capGrabFrameNoStop(CaptureWindow))
         return false;
     UpdateStatus();
     return true;
@@ -378,7 +378,7 @@ bool TVideoCap::GrabFrameNoStop()
 
 bool TVideoCap::SaveFrameToFile()
 {
-    return DriverOpen() && capFileSaveDIB(CaptureWindow, SingleImageFile);
+    return DriverOpen() && service_.capFileSaveDIB(CaptureWindow, SingleImageFile);
 }
 
 bool TVideoCap::StartCapture()
@@ -386,8 +386,8 @@ bool TVideoCap::StartCapture()
     if (!DriverOpen())
         return false;
     CAPTUREPARMS parms;
-    capCaptureGetSetup(CaptureWindow, &parms);
-    capFileSetCaptureFile(CaptureWindow, VideoFileName);
+    service_.capCaptureGetSetup(CaptureWindow, &parms);
+    service_.capFileSetCaptureFile(CaptureWindow, VideoFileName);
     parms.dwRequestMicroSecPerFrame = microSecPerFrame_;
     parms.dwIndexSize = capIndexSize_;
     parms.fLimitEnabled = CapTimeLimit != 0;
@@ -398,10 +398,11 @@ bool TVideoCap::StartCapture()
     parms.vKeyAbort = 27;
     parms.fAbortLeftMouse = 0;
     parms.fAbortRightMouse = 0;
-    capCaptureSetSetup(CaptureWindow, &parms);
+    service_.capCaptureSetSetup(CaptureWindow, &parms);
     if (CapAudio)
-        CapAudioFormat.ApplyTo(CaptureWindow);
-    bool started = CapToFile ? capCaptureSequence(CaptureWindow) : capCaptureSequenceNoFile(CaptureWindow);
+        CapAudioFormat.ApplyTo(CaptureWindow, service_);
+    bool started =
+        CapToFile ? service_.capCaptureSequence(CaptureWindow) : service_.capCaptureSequenceNoFile(CaptureWindow);
     UpdateStatus();
     return started;
 }
@@ -410,7 +411,7 @@ bool TVideoCap::StopCapture()
 {
     if (!DriverOpen())
         return false;
-    bool stopped = capCaptureStop(CaptureWindow);
+    bool stopped = service_.capCaptureStop(CaptureWindow);
     UpdateStatus();
     return stopped;
 }
@@ -427,7 +428,7 @@ bool TVideoCap::ShowVideoFormatDialog()
     bool wasOpen = DriverOpen();
     if (!wasOpen)
         OpenDriver();
-    bool ok = capDlgVideoFormat(CaptureWindow);
+    bool ok = service_.capDlgVideoFormat(CaptureWindow);
     if (ok)
         UpdateStatus();
     if (!wasOpen)
@@ -441,7 +442,7 @@ bool TVideoCap::ShowVideoFormatDialog()
 
 template <typename Handler, typename Procedure>
 void TVideoCap::assignHandler(Handler TVideoCap::*slot, Handler handler,
-                              bool (*install)(HCAPWND, Procedure), Procedure procedure)
+                              bool (CaptureService::*install)(HCAPWND, Procedure), Procedure procedure)
 {
     bool assigned = bool(handler);
     {
@@ -449,30 +450,30 @@ void TVideoCap::assignHandler(Handler TVideoCap::*slot, Handler handler,
         this->*slot = std::move(handler);
     }
     if (DriverOpen())
-        install(CaptureWindow, assigned ? procedure : nullptr);
+        (service_.*install)(CaptureWindow, assigned ? procedure : nullptr);
 }
 
 void TVideoCap::setOnStatusCallback(TCapStatusCallback handler)
 {
-    assignHandler(&TVideoCap::onStatusCallback_, std::move(handler), capSetCallbackOnStatus,
+    assignHandler(&TVideoCap::onStatusCallback_, std::move(handler), &CaptureService::capSetCallbackOnStatus,
                   CAPSTATUSCALLBACK(StatusCallbackProc));
 }
 
 void TVideoCap::setOnFrameCallback(TVideoStream handler)
 {
-    assignHandler(&TVideoCap::onFrameCallback_, std::move(handler), capSetCallbackOnFrame,
+    assignHandler(&TVideoCap::onFrameCallback_, std::move(handler), &CaptureService::capSetCallbackOnFrame,
                   CAPVIDEOCALLBACK(FrameCallbackProc));
 }
 
 void TVideoCap::setOnVideoStream(TVideoStream handler)
 {
-    assignHandler(&TVideoCap::onVideoStream_, std::move(handler), capSetCallbackOnVideoStream,
+    assignHandler(&TVideoCap::onVideoStream_, std::move(handler), &CaptureService::capSetCallbackOnVideoStream,
                   CAPVIDEOCALLBACK(VideoStreamCallbackProc));
 }
 
 void TVideoCap::setOnAudioStream(TAudioStream handler)
 {
-    assignHandler(&TVideoCap::onAudioStream_, std::move(handler), capSetCallbackOnWaveStream,
+    assignHandler(&TVideoCap::onAudioStream_, std::move(handler), &CaptureService::capSetCallbackOnWaveStream,
                   CAPWAVECALLBACK(WaveStreamCallbackProc));
 }
 
@@ -482,7 +483,7 @@ void TVideoCap::setOnAudioStream(TAudioStream handler)
 template <typename Handler>
 TVideoCap* TVideoCap::handlerOf(HCAPWND window, Handler TVideoCap::*slot, Handler& handler)
 {
-    auto* self = reinterpret_cast<TVideoCap*>(capGetUserData(window));
+    auto* self = reinterpret_cast<TVideoCap*>(SystemCaptureService().capGetUserData(window));
     if (self) {
         std::lock_guard lock(self->handlersMutex_);
         handler = self->*slot;

@@ -24,7 +24,8 @@ public:
     using TMouseEvent = std::function<void(TVideoCap* Sender, Qt::MouseButton button, QPoint at)>;
     using TNotifyEvent = std::function<void(TVideoCap* Sender)>;
 
-    explicit TVideoCap(QWidget* owner = nullptr);
+    // Every capture request goes to `service`.
+    explicit TVideoCap(QWidget* owner = nullptr, CaptureService& service = SystemCaptureService());
     ~TVideoCap() override;
 
     bool DriverOpen() const { return CaptureWindow != nullptr; }
@@ -106,8 +107,8 @@ private:
     bool CaptureWindowProc(QEvent* event);
 
     template <typename Handler, typename Procedure>
-    void assignHandler(Handler TVideoCap::*slot, Handler handler, bool (*install)(HCAPWND, Procedure),
-                       Procedure procedure);
+    void assignHandler(Handler TVideoCap::*slot, Handler handler,
+                       bool (CaptureService::*install)(HCAPWND, Procedure), Procedure procedure);
     template <typename Handler>
     static TVideoCap* handlerOf(HCAPWND window, Handler TVideoCap::*slot, Handler& handler);
 
@@ -116,6 +117,7 @@ private:
     static int32_t VideoStreamCallbackProc(HCAPWND window, VIDEOHDR* header);
     static int32_t WaveStreamCallbackProc(HCAPWND window, WAVEHDR* header);
 
+    CaptureService& service_;
     HCAPWND CaptureWindow = nullptr;
     std::unique_ptr<CAPDRIVERCAPS> DriverCaps;
     std::unique_ptr<CAPSTATUS> CaptureStatus;

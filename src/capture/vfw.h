@@ -1,8 +1,7 @@
 #pragma once
 // The capture service: capture windows bound to capture drivers, and the
-// requests a capture component makes of them, one typed function each,
-// named after the Video for Windows requests they stand for. Only the
-// fields of the service's blocks that Tarvelo uses are declared.
+// requests a capture component makes of them. Only the fields of the
+// service's blocks that Tarvelo uses are declared.
 //
 // All requests are made on the thread that owns the capture window. The
 // callbacks arrive on the drivers' own streaming threads.
@@ -112,45 +111,58 @@ using CAPWAVECALLBACK = int32_t (*)(HCAPWND window, WAVEHDR* header);
 constexpr uint32_t WS_CHILD = 0x40000000;
 constexpr uint32_t WS_VISIBLE = 0x10000000;
 
-// Installed drivers, 0 to 9. False when no driver has that index.
-bool capGetDriverDescription(int32_t index, std::string& name, std::string& version);
+// The capture service: one typed request each, named after the Video for
+// Windows request it stands for. The capture component is given a service
+// and makes every request through it, so that a test can put its own in
+// between.
+class CaptureService {
+public:
+    virtual ~CaptureService() = default;
 
-HCAPWND capCreateCaptureWindow(const QString& name, uint32_t style, int x, int y, int width, int height,
-                               QWidget* parent, int id);
-void capDestroyCaptureWindow(HCAPWND window);
+    // Installed drivers, 0 to 9. False when no driver has that index.
+    virtual bool capGetDriverDescription(int32_t index, std::string& name, std::string& version) = 0;
 
-bool capSetUserData(HCAPWND window, intptr_t data);
-intptr_t capGetUserData(HCAPWND window);
+    virtual HCAPWND capCreateCaptureWindow(const QString& name, uint32_t style, int x, int y, int width, int height,
+                                           QWidget* parent, int id) = 0;
+    virtual void capDestroyCaptureWindow(HCAPWND window) = 0;
 
-bool capSetCallbackOnStatus(HCAPWND window, CAPSTATUSCALLBACK callback);
-bool capSetCallbackOnFrame(HCAPWND window, CAPVIDEOCALLBACK callback);
-bool capSetCallbackOnVideoStream(HCAPWND window, CAPVIDEOCALLBACK callback);
-bool capSetCallbackOnWaveStream(HCAPWND window, CAPWAVECALLBACK callback);
+    virtual bool capSetUserData(HCAPWND window, intptr_t data) = 0;
+    virtual intptr_t capGetUserData(HCAPWND window) = 0;
 
-bool capDriverConnect(HCAPWND window, int32_t index);
-bool capDriverDisconnect(HCAPWND window);
-bool capDriverGetCaps(HCAPWND window, CAPDRIVERCAPS* caps);
-bool capGetStatus(HCAPWND window, CAPSTATUS* status);
+    virtual bool capSetCallbackOnStatus(HCAPWND window, CAPSTATUSCALLBACK callback) = 0;
+    virtual bool capSetCallbackOnFrame(HCAPWND window, CAPVIDEOCALLBACK callback) = 0;
+    virtual bool capSetCallbackOnVideoStream(HCAPWND window, CAPVIDEOCALLBACK callback) = 0;
+    virtual bool capSetCallbackOnWaveStream(HCAPWND window, CAPWAVECALLBACK callback) = 0;
 
-bool capPreviewScale(HCAPWND window, bool scale);
-bool capPreviewRate(HCAPWND window, uint32_t milliseconds);
-bool capPreview(HCAPWND window, bool on);
-bool capOverlay(HCAPWND window, bool on);
+    virtual bool capDriverConnect(HCAPWND window, int32_t index) = 0;
+    virtual bool capDriverDisconnect(HCAPWND window) = 0;
+    virtual bool capDriverGetCaps(HCAPWND window, CAPDRIVERCAPS* caps) = 0;
+    virtual bool capGetStatus(HCAPWND window, CAPSTATUS* status) = 0;
 
-bool capGrabFrame(HCAPWND window);        // the live picture stops
-bool capGrabFrameNoStop(HCAPWND window);  // the live picture goes on
-bool capFileSaveDIB(HCAPWND window, const QString& file);  // a 24-bit BMP
+    virtual bool capPreviewScale(HCAPWND window, bool scale) = 0;
+    virtual bool capPreviewRate(HCAPWND window, uint32_t milliseconds) = 0;
+    virtual bool capPreview(HCAPWND window, bool on) = 0;
+    virtual bool capOverlay(HCAPWND window, bool on) = 0;
 
-bool capFileSetCaptureFile(HCAPWND window, const QString& file);
-bool capCaptureGetSetup(HCAPWND window, CAPTUREPARMS* parms);
-bool capCaptureSetSetup(HCAPWND window, const CAPTUREPARMS* parms);
-bool capCaptureSequence(HCAPWND window);        // returns while recording goes on
-bool capCaptureSequenceNoFile(HCAPWND window);
-bool capCaptureStop(HCAPWND window);
+    virtual bool capGrabFrame(HCAPWND window) = 0;        // the live picture stops
+    virtual bool capGrabFrameNoStop(HCAPWND window) = 0;  // the live picture goes on
+    virtual bool capFileSaveDIB(HCAPWND window, const QString& file) = 0;  // a 24-bit BMP
 
-bool capDlgVideoFormat(HCAPWND window);  // modal
+    virtual bool capFileSetCaptureFile(HCAPWND window, const QString& file) = 0;
+    virtual bool capCaptureGetSetup(HCAPWND window, CAPTUREPARMS* parms) = 0;
+    virtual bool capCaptureSetSetup(HCAPWND window, const CAPTUREPARMS* parms) = 0;
+    virtual bool capCaptureSequence(HCAPWND window) = 0;        // returns while recording goes on
+    virtual bool capCaptureSequenceNoFile(HCAPWND window) = 0;
+    virtual bool capCaptureStop(HCAPWND window) = 0;
 
-bool capGetAudioFormat(HCAPWND window, WAVEFORMATEX* format);
-bool capSetAudioFormat(HCAPWND window, const WAVEFORMATEX* format);
+    virtual bool capDlgVideoFormat(HCAPWND window) = 0;  // modal
+
+    virtual bool capGetAudioFormat(HCAPWND window, WAVEFORMATEX* format) = 0;
+    virtual bool capSetAudioFormat(HCAPWND window, const WAVEFORMATEX* format) = 0;
+};
+
+// This machine's capture service: capture windows that paint the picture,
+// bound to the drivers of the driver registry.
+CaptureService& SystemCaptureService();
 
 }  // namespace tarvelo

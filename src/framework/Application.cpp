@@ -10,6 +10,7 @@ namespace tarvelo {
 namespace {
 
 std::atomic<uintptr_t> owner{0};
+QString workPath;  // used on the user-interface thread only
 
 void pinLibraryContaining(const void* address)
 {
@@ -40,6 +41,16 @@ uintptr_t Application::ownerWindow()
 void Application::setOwnerWindow(uintptr_t window)
 {
     owner.store(window);
+}
+
+const QString& HostWorkPath()
+{
+    return workPath;
+}
+
+void SetHostWorkPath(const QString& path)
+{
+    workPath = path;
 }
 
 void Application::ensureQt()

@@ -1,7 +1,9 @@
 #pragma once
 // The library's application object: the host window that owns every window
-// of the library, and the Qt application the windows need.
+// of the library, the host's work path, and the Qt application the windows
+// need.
 
+#include <QString>
 #include <cstdint>
 
 namespace tarvelo {
@@ -19,5 +21,11 @@ public:
     // QApplication that the library created outlives it.
     static void pinToolkit();
 };
+
+// What the host's Frame_GetWorkPath answered at Frame_Init; empty until
+// then and after the library is unloaded. The base of the default picture
+// directory.
+const QString& HostWorkPath();
+void SetHostWorkPath(const QString& path);
 
 }  // namespace tarvelo

@@ -1,5 +1,6 @@
 #include "plugin/FrameImport.h"
 
+#include "framework/Application.h"
 #include "framework/GbkText.h"
 #include "framework/MessageBox.h"
 
@@ -9,7 +10,6 @@ namespace tarvelo {
 namespace {
 
 HostServices services;
-QString workPath;
 
 struct ForgetAtUnload {
     ~ForgetAtUnload() { ClearHostImport(); }
@@ -46,7 +46,7 @@ bool importWorkPath(TarveloModule module)
         showMessage(missingMessage("Frame_GetWorkPath"));
         return false;
     }
-    workPath = fromGbk(getWorkPath());
+    SetHostWorkPath(fromGbk(getWorkPath()));
     return true;
 }
 
@@ -79,20 +79,10 @@ bool HostGrantsRight(int32_t right)
     return services.haveRight && services.haveRight(right) == 1;
 }
 
-const QString& HostWorkPath()
-{
-    return workPath;
-}
-
-void SetHostWorkPath(const QString& path)
-{
-    workPath = path;
-}
-
 void ClearHostImport()
 {
     services = HostServices{};
-    workPath.clear();
+    SetHostWorkPath(QString());
 }
 
 }  // namespace tarvelo

@@ -1,6 +1,7 @@
 #pragma once
 // The host's own service functions, looked up in the module the host hands
-// to Frame_Init, and the host's work path.
+// to Frame_Init. The work path the host answers is kept beside the owner
+// window, in the application object.
 
 #include "tarvelo.h"
 
@@ -25,10 +26,6 @@ const HostServices& importedHostServices();
 // True only when the host answers exactly 1. A host without Frame_HaveRight
 // grants nothing.
 bool HostGrantsRight(int32_t right);
-
-// What Frame_GetWorkPath answered; empty until then.
-const QString& HostWorkPath();
-void SetHostWorkPath(const QString& path);
 
 // Forgets everything imported, as when the library is unloaded.
 void ClearHostImport();

@@ -4,6 +4,7 @@
 #include "framework/Application.h"
 #include "framework/ErrorGuard.h"
 #include "framework/GbkText.h"
+#include "plugin/CompositionRoot.h"
 #include "plugin/FrameImport.h"
 #include "plugin/LibraryState.h"
 #include "tarvelo.h"
@@ -18,7 +19,7 @@ struct LibraryLifetime {
 
     LibraryLifetime() : savedOwner(Application::ownerWindow())
     {
-        library();  // constructed first, so it is destroyed after us
+        AssembleLibrary(library());  // the state is constructed first, so it is destroyed after us
         Application::pinToolkit();
     }
 

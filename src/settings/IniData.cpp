@@ -1,6 +1,6 @@
 #include "settings/IniData.h"
 
-#include "plugin/FrameImport.h"
+#include "framework/Application.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,6 +2,8 @@
 // driver: frames saved as bitmaps, recordings as AVI files, checked by
 // independent readers (Python for BMP headers, ffprobe for AVI files).
 
+#include "capture/DriverRegistry.h"
+#include "capture/GstDrivers.h"
 #include "capture/Video.h"
 #include "support/TempDir.h"
 
@@ -57,6 +59,7 @@ class TestPatternTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        DriverRegistry::setDriverSource(SystemCaptureDrivers);
         cap.resize(320, 240);
         cap.setDriverName("Tarvelo test pattern");
         ASSERT_NE(cap.DriverIndex(), -1) << "the test pattern is always installed";
@@ -72,7 +75,7 @@ protected:
 bool TestPatternTest::statusCapturing()
 {
     CAPSTATUS s;
-    capGetStatus(cap.CaptureWindowHandle(), &s);
+    SystemCaptureService().capGetStatus(cap.CaptureWindowHandle(), &s);
     return s.fCapturingNow != 0;
 }
 

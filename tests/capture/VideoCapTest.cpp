@@ -1,6 +1,7 @@
 // The capture component's own logic over scripted drivers: the order of its
 // requests and status events, its errors, its property limits and rounding.
 
+#include "LoggingCaptureService.h"
 #include "ScriptedDriver.h"
 #include "capture/CaptureErrors.h"
 #include "capture/CaptureWindow.h"
@@ -28,20 +29,15 @@ class VideoCapTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DriverRegistry::installForTest({std::make_shared<ScriptedDriver>(first),
-                                        std::make_shared<ScriptedDriver>(second)});
+        std::vector<std::shared_ptr<CaptureDriver>> drivers{std::make_shared<ScriptedDriver>(first),
+                                                            std::make_shared<ScriptedDriver>(second)};
+        DriverRegistry::setDriverSource([drivers](int32_t) { return drivers; });
         second.name = "Second driver";
-        DriverRegistry::setRequestLog([this](const std::string& r) { requests.push_back(r); });
         cap.resize(320, 238);
         cap.show();  // a hidden widget hears of its new size only when shown
         cap.OnStatus = [this](TVideoCap*) { requests.push_back("OnStatus"); };
     }
-    void TearDown() override
-    {
-        DriverRegistry::setRequestLog(nullptr);
-        DriverRegistry::setWindowCreationFails(false);
-        DriverRegistry::restoreSystemDrivers();
-    }
+    void TearDown() override { DriverRegistry::setDriverSource(nullptr); }
 
     Log take() { return std::exchange(requests, {}); }
 
@@ -58,8 +54,9 @@ protected:
 
     DriverScript first, second;
     Log requests;
+    LoggingCaptureService service{[this](const std::string& r) { requests.push_back(r); }};
     std::thread::id mainThread = std::this_thread::get_id();
-    TVideoCap cap;
+    TVideoCap cap{nullptr, service};
 };
 
 const Log OpenRequests = {"capCreateCaptureWindow", "capSetUserData", "capDriverConnect 0",
@@ -105,10 +102,10 @@ TEST_F(VideoCapTest, TheThreeOpeningErrors)
 
     cap.setDriverIndex(0);
     take();
-    DriverRegistry::setWindowCreationFails(true);
+    service.windowCreationFails = true;
     EXPECT_EQ(errorOf<ENoCapWindowException>([&] { cap.OpenDriver(); }), "Can not create capture window");
     EXPECT_EQ(take(), (Log{"capCreateCaptureWindow", "OnStatus"}));
-    DriverRegistry::setWindowCreationFails(false);
+    service.windowCreationFails = false;
 
     first.refused.insert("connect");
     EXPECT_EQ(errorOf<ENotConnectException>([&] { cap.OpenDriver(); }),

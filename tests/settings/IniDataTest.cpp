@@ -1,5 +1,5 @@
+#include "framework/Application.h"
 #include "framework/GbkText.h"
-#include "plugin/FrameImport.h"
 #include "settings/IniData.h"
 #include "support/TempDir.h"
 

@@ -5,6 +5,8 @@
 //
 //   capture-view [--driver NAME] [--seconds N] [--screenshots PREFIX]
 
+#include "capture/DriverRegistry.h"
+#include "capture/GstDrivers.h"
 #include "capture/Video.h"
 
 #include <QApplication>
@@ -23,6 +25,7 @@ using tarvelo::TVideoCap;
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    tarvelo::DriverRegistry::setDriverSource(tarvelo::SystemCaptureDrivers);
     QCommandLineParser parser;
     parser.addHelpOption();
     QCommandLineOption driver("driver", "The capture driver to show.", "name", "Tarvelo test pattern");
