@@ -1,6 +1,10 @@
 #include "framework/Application.h"
 
+#include "framework/Log.h"
+
 #include <QApplication>
+#include <QWidget>
+#include <QWindow>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +15,32 @@ namespace {
 
 std::atomic<uintptr_t> owner{0};
 QString workPath;  // used on the user-interface thread only
+
+// The host's window as Qt sees a window of another program, made on first
+// need for the owner id of the moment. Plain values, so that the unload may
+// still use them whatever order our statics are destroyed in.
+QWindow* ownerHandle = nullptr;
+uintptr_t ownerHandleId = 0;
+
+void forgetOwnerHandle()
+{
+    // Without an application object Qt can no longer destroy a window; the
+    // few bytes stay, as the process is ending.
+    if (ownerHandle && QCoreApplication::instance())
+        delete ownerHandle;
+    ownerHandle = nullptr;
+    ownerHandleId = 0;
+}
+
+QWindow* ownerHandleFor(uintptr_t id)
+{
+    if (id != ownerHandleId || !ownerHandle) {
+        forgetOwnerHandle();
+        ownerHandle = QWindow::fromWinId(WId(id));
+        ownerHandleId = id;
+    }
+    return ownerHandle;
+}
 
 void pinLibraryContaining(const void* address)
 {
@@ -40,7 +70,8 @@ uintptr_t Application::ownerWindow()
 
 void Application::setOwnerWindow(uintptr_t window)
 {
-    owner.store(window);
+    if (owner.exchange(window) != window)
+        forgetOwnerHandle();
 }
 
 const QString& HostWorkPath()
@@ -53,10 +84,14 @@ void SetHostWorkPath(const QString& path)
     workPath = path;
 }
 
-void Application::ensureQt()
+bool Application::ensureWidgets()
 {
-    if (QCoreApplication::instance())
-        return;
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        if (qobject_cast<QApplication*>(app))
+            return true;
+        logLine("application", "the host's Qt application object cannot show widgets; no window is shown");
+        return false;
+    }
     chooseHeadlessPlatformWhenNoDisplay();
     pinToolkit();
     // QApplication keeps references to argc and argv for its whole life,
@@ -64,6 +99,19 @@ void Application::ensureQt()
     int* argc = new int(1);
     char** argv = new char*[2]{strdup("tarvelo"), nullptr};
     new QApplication(*argc, argv);
+    return true;
+}
+
+// Only X11 can name a window of another program; elsewhere (the offscreen
+// platform of tests and headless runs) the window simply has no owner.
+void Application::adopt(QWidget* topLevel)
+{
+    uintptr_t id = ownerWindow();
+    if (!topLevel || id == 0 || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    topLevel->winId();  // creates the native window, so that it has a handle
+    if (QWindow* host = ownerHandleFor(id); host && topLevel->windowHandle())
+        topLevel->windowHandle()->setTransientParent(host);
 }
 
 void Application::pinToolkit()

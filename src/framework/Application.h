@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstdint>
 
+class QWidget;
+
 namespace tarvelo {
 
 class Application {
@@ -14,8 +16,16 @@ public:
     static uintptr_t ownerWindow();
     static void setOwnerWindow(uintptr_t window);
 
-    // Creates a QApplication on the calling thread when the host has none.
-    static void ensureQt();
+    // Makes sure windows can be shown on the calling thread, creating a
+    // QApplication when the host has no Qt application object. False when
+    // the host's application object cannot show widgets (a console or QML
+    // host): the library then creates no window.
+    static bool ensureWidgets();
+
+    // Makes a top-level window of the library belong to the host's window,
+    // which becomes its transient parent (on X11; a window id of 0 means
+    // none). Call it before the window is shown.
+    static void adopt(QWidget* topLevel);
 
     // Keeps Qt loaded in the process after the library is unloaded, because a
     // QApplication that the library created outlives it.

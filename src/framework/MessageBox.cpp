@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 
 namespace tarvelo {
@@ -33,8 +34,13 @@ void showMessage(const QString& text)
 {
     if (logUnattended(text))
         return;
-    Application::ensureQt();
+    if (!Application::ensureWidgets()) {
+        // A host that shows no widgets: the message goes to standard error.
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, boxTitle(), text, QMessageBox::Ok);
+    Application::adopt(&box);
     box.exec();
 }
 

@@ -9,6 +9,8 @@ namespace tarvelo {
 // closed it. When the environment variable TARVELO_MESSAGE_LOG names a file,
 // nobody is there to close a box (unattended runs, headless hosts): the text
 // is appended to that file as a line of UTF-8 instead, and the call returns.
+// A host whose Qt application object shows no widgets gets the text on
+// standard error. The box belongs to the host's window.
 void showMessage(const QString& text);
 
 }  // namespace tarvelo

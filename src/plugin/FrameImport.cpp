@@ -11,8 +11,9 @@ namespace {
 
 HostServices services;
 
+// The work path goes with the application object's own statics.
 struct ForgetAtUnload {
-    ~ForgetAtUnload() { ClearHostImport(); }
+    ~ForgetAtUnload() { services = HostServices{}; }
 } forgetAtUnload;
 
 template <typename Function>

@@ -1,5 +1,7 @@
 #include "plugin/LibraryState.h"
 
+#include "framework/Application.h"
+
 namespace tarvelo {
 
 ConsoleWindow::~ConsoleWindow()
@@ -17,7 +19,7 @@ LibraryState& library()
 ConsoleWindow* EnsureConsole()
 {
     LibraryState& lib = library();
-    if (lib.fmVideo || !lib.factories.console)
+    if (lib.fmVideo || !lib.factories.console || !Application::ensureWidgets())
         return lib.fmVideo;
     lib.fmVideo = lib.factories.console().release();
     if (lib.fmVideo)
@@ -34,7 +36,7 @@ void DestroyConsole()
 void RunModalWindow(const std::function<std::unique_ptr<ModalWindow>()>& factory,
                     ModalWindow*& reference)
 {
-    if (!factory)
+    if (!factory || !Application::ensureWidgets())
         return;
     std::unique_ptr<ModalWindow> window = factory();
     if (!window)
