@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMetaObject>
 #include <QPainter>
 
 namespace tarvelo {
@@ -205,11 +204,11 @@ void CaptureWindow::frameArrived(const QImage& frame, VIDEOHDR* header)
         callback(this, header);
     // Overlay shows every frame; at most one repaint waits at a time.
     if (!overlayRepaintPending_.exchange(true))
-        QMetaObject::invokeMethod(this, [this] {
+        repaints_.post([this] {
             overlayRepaintPending_ = false;
             if (overlay_)
                 showNewestFrame();
-        }, Qt::QueuedConnection);
+        });
 }
 
 void CaptureWindow::videoRecorded(VIDEOHDR* header)

@@ -5,6 +5,7 @@
 // passes the driver's events to the installed callbacks.
 
 #include "capture/CaptureDriver.h"
+#include "framework/PostedRequests.h"
 
 #include <QImage>
 #include <QMouseEvent>
@@ -84,6 +85,7 @@ private:
     QImage shown_;          // what is painted, on the window's thread
     bool frozen_ = false;   // a grab stopped the live picture
     std::atomic<bool> overlayRepaintPending_{false};
+    PostedRequests repaints_;  // from the driver's threads to this window's
     std::atomic<bool> showingLive_{false};  // overlay or preview on, read by the driver's threads
     bool watchingAbortKey_ = false;
 };

@@ -3,7 +3,6 @@
 #include "framework/Log.h"
 
 #include <QFile>
-#include <QMetaObject>
 #include <cstdio>
 
 namespace tarvelo {
@@ -61,6 +60,18 @@ steady_clock::rep ticks(steady_clock::time_point t)
     return t.time_since_epoch().count();
 }
 
+// Marks a streaming thread's stay inside the sink.
+class InSink {
+public:
+    explicit InSink(std::atomic<int>& count) : count_(count) { count_.fetch_add(1, std::memory_order_acquire); }
+    ~InSink() { count_.fetch_sub(1, std::memory_order_release); }
+    InSink(const InSink&) = delete;
+    InSink& operator=(const InSink&) = delete;
+
+private:
+    std::atomic<int>& count_;
+};
+
 // GStreamer's own words for an error message, for the log.
 std::string errorText(GstMessage* message)
 {
@@ -90,6 +101,7 @@ GstSession::~GstSession()
     busRunning_ = false;
     busThread_.join();
     stopPipeline();
+    std::lock_guard lastFrameDone(eventsMutex_);
 }
 
 bool GstSession::start()
@@ -164,8 +176,11 @@ void GstSession::stopPipeline()
         std::lock_guard lock(pipelineMutex_);
         old = std::move(pipeline_);
     }
-    if (old)
-        gst_element_set_state(old.get(), GST_STATE_NULL);
+    if (!old)
+        return;
+    gst_element_set_state(old.get(), GST_STATE_NULL);
+    while (inSink_.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
 }
 
 void GstSession::restoreLive()
@@ -235,6 +250,7 @@ GstFlowReturn GstSession::newSample(GstElement* appsink, gpointer self)
 
 void GstSession::onSample(GstElement* appsink)
 {
+    InSink inSink(inSink_);
     GstSample* sample = nullptr;
     g_signal_emit_by_name(appsink, "pull-sample", &sample);
     if (!sample)
@@ -252,11 +268,11 @@ void GstSession::onSample(GstElement* appsink)
                         VideoFlags};
         sink_.frameArrived(frame, &header);
         gst_buffer_unmap(buffer, &map);
-        {
-            std::lock_guard lock(eventsMutex_);
-            newest_ = std::move(frame);
-            ++frameCount_;
-        }
+        // Notified under the lock: the session's destructor takes it once the
+        // pipeline has stopped, and so knows this thread is done with it.
+        std::lock_guard lock(eventsMutex_);
+        newest_ = std::move(frame);
+        ++frameCount_;
         eventsChanged_.notify_all();
     }
     gst_sample_unref(sample);
@@ -304,6 +320,7 @@ void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& requ
 {
     auto video = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
         auto* self = static_cast<GstSession*>(data);
+        InSink inSink(self->inSink_);
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         GstMapInfo map;
         if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
@@ -317,6 +334,7 @@ void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& requ
     };
     auto audio = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
         auto* self = static_cast<GstSession*>(data);
+        InSink inSink(self->inSink_);
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         GstMapInfo map;
         if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
@@ -466,7 +484,7 @@ void GstSession::report(GstMessage* message, uint64_t generation)
     eventsChanged_.notify_all();
     if (event.error && !recording_)
         sink_.statusChanged(int32_t(event.error), event.text);  // the live picture failed
-    QMetaObject::invokeMethod(&owner_, [this, generation] { act(generation); }, Qt::QueuedConnection);
+    owner_.post([this, generation] { act(generation); });
 }
 
 // On the owning thread, what the bus thread saw: a recording that ended by

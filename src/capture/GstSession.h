@@ -12,8 +12,8 @@
 
 #include "capture/CaptureDriver.h"
 #include "capture/GstSupport.h"
+#include "framework/PostedRequests.h"
 
-#include <QObject>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -86,7 +86,7 @@ private:
     SourceSpec source_;
     FrameSink& sink_;
     VideoMode mode_;
-    QObject owner_;  // lives in the owning thread: requests are posted to it
+    PostedRequests owner_;  // lives in the owning thread: requests are posted to it
     bool closing_ = false;
 
     // Written by the owning thread only; read by the bus thread under the lock.
@@ -104,6 +104,11 @@ private:
     std::atomic<uint64_t> samplesRecorded_{0};
     std::atomic<uint32_t> bytesPerSample_{1};
     uint32_t lastError_ = 0;
+
+    // Streaming threads inside the sink. Stopping a pipeline waits until
+    // none is left: GStreamer waits for them too, but in a way that
+    // ThreadSanitizer cannot see.
+    std::atomic<int> inSink_{0};
 
     // Frames from the streaming threads and events from the bus thread.
     std::mutex eventsMutex_;

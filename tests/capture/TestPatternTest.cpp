@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -190,4 +191,113 @@ TEST_F(TestPatternTest, CallbacksArriveOnAnotherThreadWithValidHeaders)
     EXPECT_GT(recorded.load(), 5);
     EXPECT_EQ(badHeaders.load(), 0);
     EXPECT_EQ(onUiThread.load(), 0);
+}
+
+namespace {
+
+// Every service event counted, and those that arrive once `over` is set.
+struct CallbackCounter {
+    std::atomic<int> calls{0};
+    std::atomic<int> late{0};
+    std::atomic<bool> over{false};
+
+    void seen()
+    {
+        ++calls;
+        if (over)
+            ++late;
+    }
+    void setAll(TVideoCap& component)
+    {
+        component.setOnStatusCallback([this](TVideoCap*, int32_t, const QString&) { seen(); });
+        component.setOnFrameCallback([this](TVideoCap*, VIDEOHDR*) { seen(); });
+        component.setOnVideoStream([this](TVideoCap*, VIDEOHDR*) { seen(); });
+        component.setOnAudioStream([this](TVideoCap*, WAVEHDR*) { seen(); });
+    }
+};
+
+void clearAll(TVideoCap& component)
+{
+    component.setOnStatusCallback(nullptr);
+    component.setOnFrameCallback(nullptr);
+    component.setOnVideoStream(nullptr);
+    component.setOnAudioStream(nullptr);
+}
+
+std::unique_ptr<TVideoCap> recordingComponent(const QString& file, CallbackCounter& counter)
+{
+    auto component = std::make_unique<TVideoCap>();
+    component->resize(320, 240);
+    component->setDriverName("Tarvelo test pattern");
+    counter.setAll(*component);
+    EXPECT_TRUE(component->EnsureDriverOpen());
+    component->setVideoOverlay(true);
+    component->CapAudio = true;
+    component->VideoFileName = file;
+    EXPECT_TRUE(component->StartCapture());
+    return component;
+}
+
+// A whole file: the index avimux writes at the end agrees with the frames
+// that can be read.
+void expectCompleteAvi(const QString& file)
+{
+    QStringList streams = run("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v", "-show_entries",
+                                          "stream=nb_frames,nb_read_frames", "-of", "csv=p=0", file})
+                              .split(',');
+    ASSERT_EQ(streams.size(), 2) << file.toStdString();
+    EXPECT_GT(streams[0].toInt(), 5);
+    EXPECT_EQ(streams[0], streams[1]) << "frames in the header, frames read";
+}
+
+}  // namespace
+
+TEST_F(TestPatternTest, HandlersSetAndClearedWhileFramesAndStatusEventsArrive)
+{
+    CallbackCounter counter;
+    cap.setVideoOverlay(true);
+    cap.CapAudio = true;
+    QElapsedTimer t;
+    t.start();
+    int rounds = 0;
+    for (int recording = 0; recording < 4; ++recording) {
+        cap.VideoFileName = dir.file(QString("stress%1.avi").arg(recording));
+        ASSERT_TRUE(cap.StartCapture());
+        QElapsedTimer r;
+        r.start();
+        while (r.elapsed() < 400) {
+            counter.setAll(cap);
+            QCoreApplication::processEvents();
+            clearAll(cap);
+            ++rounds;
+        }
+        counter.setAll(cap);
+        EXPECT_TRUE(cap.StopCapture());  // the end's status events, with every handler set
+    }
+    counter.over = true;
+    clearAll(cap);
+    pump(200);
+    EXPECT_GT(rounds, 100);
+    EXPECT_GT(counter.calls.load(), 20);
+    EXPECT_EQ(counter.late.load(), 0) << "a cleared handler is not called";
+}
+
+TEST_F(TestPatternTest, ClosedOrDestroyedDuringARecordingWithEveryCallbackSet)
+{
+    CallbackCounter closedOne, destroyedOne;
+    auto closing = recordingComponent(dir.file("closed.avi"), closedOne);
+    auto destroying = recordingComponent(dir.file("destroyed.avi"), destroyedOne);
+    pump(1000);
+    closing->CloseDriver();
+    closedOne.over = true;
+    destroying.reset();
+    destroyedOne.over = true;
+    pump(300);
+    closing.reset();
+    EXPECT_GT(closedOne.calls.load(), 20);
+    EXPECT_GT(destroyedOne.calls.load(), 20);
+    EXPECT_EQ(closedOne.late.load(), 0) << "no callback after close";
+    EXPECT_EQ(destroyedOne.late.load(), 0) << "no callback after destruction";
+    expectCompleteAvi(dir.file("closed.avi"));
+    expectCompleteAvi(dir.file("destroyed.avi"));
 }
