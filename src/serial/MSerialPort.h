@@ -49,8 +49,8 @@ public:
     TPortReceiveData OnReceiveData;
 
     int32_t Count() const { return count_; }
-    TPortEntry& Row(int32_t i) { return *ports_[size_t(i)]; }
-    SerialPlatform& Platform() { return platform_; }
+    TPortEntry& row(int32_t i) { return *ports_[size_t(i)]; }
+    SerialPlatform& platform() { return platform_; }
 
 private:
     SerialPlatform& platform_;

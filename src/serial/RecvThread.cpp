@@ -12,8 +12,8 @@ TRecvThread::TRecvThread(TMSerialPort& owner)
 void TRecvThread::Pass()
 {
     for (int32_t i = 0; i < rows_; ++i) {
-        TPortEntry& row = Owner.Row(i);
-        int32_t received = Owner.Platform().read(row.Handle, buffer_.data(), ReadSize);
+        TPortEntry& row = Owner.row(i);
+        int32_t received = Owner.platform().read(row.Handle, buffer_.data(), ReadSize);
         if (received > 0)
             Owner.DoReceiveData(row.Port, buffer_.data(), received);
     }

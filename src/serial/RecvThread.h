@@ -17,8 +17,8 @@ public:
 
     explicit TRecvThread(TMSerialPort& owner);
 
-    void Start() { worker_.Start(); }
-    void Stop() { worker_.Stop(); }
+    void Start() { worker_.start(); }
+    void Stop() { worker_.stop(); }
 
 private:
     void Pass();

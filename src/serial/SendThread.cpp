@@ -14,14 +14,14 @@ TSendThread::TSendThread(TMSerialPort& owner)
 void TSendThread::Pass()
 {
     for (int32_t i = 0; i < rows_; ++i) {
-        TPortEntry& row = Owner.Row(i);
+        TPortEntry& row = Owner.row(i);
         int32_t taken;
         {
             std::lock_guard lock(row.Lock);
             taken = row.Ring.take(piece_.data(), PieceSize);
         }
         if (taken > 0)
-            Owner.Platform().write(row.Handle, piece_.data(), taken);
+            Owner.platform().write(row.Handle, piece_.data(), taken);
     }
 }
 

@@ -18,8 +18,8 @@ public:
     // Serves the rows that are open now; rows added later are not served.
     explicit TSendThread(TMSerialPort& owner);
 
-    void Start() { worker_.Start(); }
-    void Stop() { worker_.Stop(); }
+    void Start() { worker_.start(); }
+    void Stop() { worker_.stop(); }
 
 private:
     void Pass();

@@ -8,16 +8,16 @@ WorkerThread::WorkerThread(std::function<void()> pass) : pass_(std::move(pass)) 
 
 WorkerThread::~WorkerThread()
 {
-    Stop();
+    stop();
 }
 
-void WorkerThread::Start()
+void WorkerThread::start()
 {
     if (!thread_.joinable() && !stopped_)
         thread_ = std::thread([this] { Execute(); });
 }
 
-void WorkerThread::Stop()
+void WorkerThread::stop()
 {
     running_ = false;
     if (thread_.joinable())

@@ -16,10 +16,10 @@ public:
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    void Start();
-    void Stop();  // prompt: at most one sleep and one pass
+    void start();
+    void stop();  // prompt: at most one sleep and one pass
 
-    bool Stopped() const { return stopped_.load(); }
+    bool stopped() const { return stopped_.load(); }
 
 private:
     void Execute();

@@ -65,11 +65,11 @@ TEST_F(MSerialPortTest, TheRingKeepsAtMost8191Bytes)
     ASSERT_TRUE(serial.OpenPort(1, 9600, 8, 'n', 1));
     std::string data = bytes(9000);
     send(serial, 1, data);
-    EXPECT_EQ(serial.Row(0).Ring.queued(), 8191);
+    EXPECT_EQ(serial.row(0).Ring.queued(), 8191);
     serial.SendData(1, reinterpret_cast<const uint8_t*>("x"), 0);
     serial.SendData(1, nullptr, 5);
     send(serial, 7, "lost");  // no such port
-    EXPECT_EQ(serial.Row(0).Ring.queued(), 8191);
+    EXPECT_EQ(serial.row(0).Ring.queued(), 8191);
     ASSERT_TRUE(serial.StartThreads());
     auto writes = platform.writes(1, 8191);
     serial.StopThreads();
