@@ -196,18 +196,26 @@ void TVideoCap::setCapIndexSize(uint32_t size)
     capIndexSize_ = size == 0 ? 0 : std::clamp(size, MinIndexSize, MaxIndexSize);
 }
 
+// A failure is logged here, once for both ways of opening; the driver's
+// own reason, where it has one, is in the log just before.
 TVideoCap::OpenFailure TVideoCap::openSteps()
 {
-    if (driverIndex_ == -1)
+    if (driverIndex_ == -1) {
+        logLine("capture", "no capture driver is selected");
         return OpenFailure::NoDriver;
+    }
     CaptureWindow = service_.capCreateCaptureWindow(objectName(), WS_CHILD | WS_VISIBLE, 0, 0, width(), height(),
                                                     this, CaptureWindowId);
-    if (!CaptureWindow)
+    if (!CaptureWindow) {
+        logLine("capture", "the capture window cannot be created");
         return OpenFailure::NoWindow;
+    }
     service_.capSetUserData(CaptureWindow, reinterpret_cast<intptr_t>(this));
     CaptureWindow->installEventFilter(this);
     installCallbacks();
     if (!service_.capDriverConnect(CaptureWindow, driverIndex_)) {
+        logLine("capture", "capture driver " + std::to_string(driverIndex_) + " (" + driverName_.toStdString() +
+                               ") cannot be connected");
         CloseDriver();
         return OpenFailure::NotConnected;
     }
