@@ -50,7 +50,13 @@ struct PosixPort {
 
     std::atomic<bool> lost{false};
     std::atomic<Clock::rep> nextReturnAttempt{0};
+    std::atomic<uint32_t> emptyReads{0};
 };
+
+// A hung-up line reads as empty, like a quiet one; asking the line whether
+// it hung up on every empty read would cost the idle receive thread a
+// second call each pass, so it is asked on every 64th (about 70 ms).
+constexpr uint32_t HangUpCheckEvery = 64;
 
 std::string nameOf(const PosixPort& port)
 {
@@ -443,7 +449,8 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
         n = ::read(port->fd, buf, size_t(max));
         if (n < 0 && isLossError(errno))
             lossReason = systemErrorText(errno);
-        else if (n <= 0 && hungUp(port->fd))
+        else if (n <= 0 && port->emptyReads.fetch_add(1, std::memory_order_relaxed) % HangUpCheckEvery == 0 &&
+                 hungUp(port->fd))
             lossReason = "the line hung up";
     }
     if (!lossReason.empty())
