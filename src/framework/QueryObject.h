@@ -1,0 +1,74 @@
+#pragma once
+// A query object over the host's connection string: a statement text with
+// named parameters, run without a result or opened as a static result (a
+// copy of the rows) whose current row can be moved and whose fields are
+// read by name. Failures
+// throw DatabaseError with the database's own text, which is also logged.
+//
+// Each object has a connection of its own, opened at the first statement
+// and closed with the object; use it on the user-interface thread.
+
+#include "framework/ConnectionString.h"
+
+#include <QObject>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QVariant>
+#include <stdexcept>
+#include <vector>
+
+namespace tarvelo {
+
+class DatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class QueryObject : public QObject {
+    Q_OBJECT
+public:
+    explicit QueryObject(QObject* parent = nullptr);
+    ~QueryObject() override;
+
+    // Takes effect at the next statement; an open connection is closed.
+    void setConnectionString(const QString& adoString);
+    const QString& connectionString() const { return connectionString_; }
+
+    // Forgets the parameters given for the previous text.
+    void setStatement(const QString& text);
+    const QString& statement() const { return statement_; }
+    // `name` without its colon, as the marker ":img" is given as "img".
+    void setParameter(const QString& name, const QVariant& value);
+
+    void execute();  // a statement that returns no rows
+    void open();     // a statement whose rows are kept; the first becomes current
+    void close();
+    bool isOpen() const { return open_; }
+
+    int rowCount() const { return int(rows_.size()); }
+    int currentRow() const { return currentRow_; }  // -1: none
+    bool setCurrentRow(int row);
+    // A field of the current row; an invalid QVariant where there is none.
+    QVariant field(const QString& name) const;
+
+signals:
+    void currentRowChanged(int row);
+
+private:
+    void connect();
+    void run(QSqlQuery& query);
+    [[noreturn]] void fail(const QString& what, const QString& why);
+
+    QString connectionName_;
+    QString connectionString_;
+    SqlConnectionTarget target_;
+    bool connected_ = false;
+    QString statement_;
+    std::vector<std::pair<QString, QVariant>> parameters_;
+    bool open_ = false;
+    std::vector<QSqlRecord> rows_;
+    int currentRow_ = -1;
+};
+
+}  // namespace tarvelo

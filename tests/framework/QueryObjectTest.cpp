@@ -1,0 +1,159 @@
+// The query object against real databases: an SQLite file, a PostgreSQL
+// server started for the test, and ODBC (the SQLite and PostgreSQL ODBC
+// drivers). Rows go in with the snapshot's statement and come back whole.
+
+#include "framework/QueryObject.h"
+#include "support/PostgresServer.h"
+#include "support/TempDir.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+
+namespace {
+
+const QString InsertStatement =
+    "insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(3,'2004-06-11 17:35:07','op1',:img)";
+
+// A picture's bytes: every byte value, NULs and quotes among them.
+QByteArray pictureBytes()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 3000; ++i)
+        bytes.append(char(i % 256));
+    return bytes;
+}
+
+std::string errorOf(QueryObject& query, void (QueryObject::*run)())
+{
+    try {
+        (query.*run)();
+    } catch (const DatabaseError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// Creates the table, inserts two rows as a snapshot would, and reads them
+// back through the initial statement of the picture query.
+void roundTrip(const QString& connection, const QString& createTable)
+{
+    QueryObject query;
+    query.setConnectionString(connection);
+    query.setStatement(createTable);
+    ASSERT_NO_THROW(query.execute());
+    query.setStatement(InsertStatement);
+    query.setParameter("img", pictureBytes());
+    ASSERT_NO_THROW(query.execute());
+    query.setStatement(InsertStatement);
+    query.setParameter("img", QByteArray("second"));
+    query.execute();
+
+    std::vector<int> moves;
+    QObject::connect(&query, &QueryObject::currentRowChanged, [&](int row) { moves.push_back(row); });
+    query.setStatement("select top 1 * from CAPPICTURE order by CAPTIME");
+    ASSERT_NO_THROW(query.open());
+    EXPECT_EQ(query.rowCount(), 1) << "top 1";
+    EXPECT_EQ(query.field("VIDEOPORT").toInt(), 3);
+    EXPECT_EQ(query.field("CAPTIME").toDateTime(), QDateTime(QDate(2004, 6, 11), QTime(17, 35, 7)));
+    EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "op1");
+    EXPECT_EQ(query.field("PICTURE").toByteArray(), pictureBytes()) << "every byte, as it went in";
+
+    query.setStatement("select * from CAPPICTURE");
+    query.open();
+    EXPECT_EQ(query.rowCount(), 2);
+    EXPECT_TRUE(query.setCurrentRow(1));
+    EXPECT_FALSE(query.setCurrentRow(2));
+    EXPECT_EQ(moves, (std::vector<int>{0, 0, 1})) << "a notification for each row that becomes current";
+    query.close();
+    EXPECT_FALSE(query.field("VIDEOPORT").isValid());
+}
+
+const QString SQLiteTable =
+    "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), PICTURE blob)";
+const QString PostgresTable =
+    "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10), PICTURE bytea)";
+
+}  // namespace
+
+TEST(QueryObject, SQLiteFile)
+{
+    TempWorkDir dir;
+    roundTrip("Provider=SQLite;Data Source=" + dir.file("pictures.db"), SQLiteTable);
+}
+
+TEST(QueryObject, SQLiteThroughOdbc)
+{
+    TempWorkDir dir;
+    roundTrip("Provider=MSDASQL;Driver={SQLite3};Database=" + dir.file("odbc.db"), SQLiteTable);
+}
+
+TEST(QueryObject, FailuresSayWhyAndNeverHang)
+{
+    TempWorkDir dir;
+    QueryObject query;
+    query.setStatement(InsertStatement);
+    EXPECT_EQ(errorOf(query, &QueryObject::execute),
+              "cannot use the connection string: no connection string was given");
+    query.setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=c:\\p.mdb");
+    EXPECT_NE(errorOf(query, &QueryObject::execute).find("is not known here"), std::string::npos);
+
+    query.setConnectionString("Provider=SQLite;Data Source=" + dir.file("empty.db"));
+    EXPECT_NE(errorOf(query, &QueryObject::execute).find("no such table"), std::string::npos) << "table missing";
+    query.setStatement("insert into nowhere gibberish");
+    EXPECT_NE(errorOf(query, &QueryObject::execute), "no error") << "statement rejected";
+    query.setStatement("select * from sqlite_master");
+    EXPECT_NO_THROW(query.open()) << "the connection is still good";
+
+    query.setConnectionString("Provider=SQLite;Data Source=" + dir.file("no/such/dir/p.db"));
+    EXPECT_NE(errorOf(query, &QueryObject::open).find("cannot connect"), std::string::npos);
+
+    QElapsedTimer t;
+    t.start();
+    query.setConnectionString("Provider=PostgreSQL;Data Source=127.0.0.1:1;Initial Catalog=x;User ID=x");
+    EXPECT_NE(errorOf(query, &QueryObject::open).find("cannot connect"), std::string::npos) << "server unreachable";
+    query.setConnectionString("Provider=PostgreSQL;Data Source=192.0.2.1;Initial Catalog=x;User ID=x");
+    EXPECT_NE(errorOf(query, &QueryObject::open).find("cannot connect"), std::string::npos) << "server silent";
+    EXPECT_LT(t.elapsed(), 15000) << "a silent server is given up after its time-out";
+}
+
+class QueryObjectOnPostgres : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = std::make_unique<PostgresServer>(); }
+    static void TearDownTestSuite() { server.reset(); }
+    void TearDown() override
+    {
+        QueryObject query;
+        query.setConnectionString(server->connectionString());
+        query.setStatement("drop table if exists CAPPICTURE");
+        query.execute();
+    }
+    static std::unique_ptr<PostgresServer> server;
+};
+
+std::unique_ptr<PostgresServer> QueryObjectOnPostgres::server;
+
+TEST_F(QueryObjectOnPostgres, Native)
+{
+    roundTrip(server->connectionString(), PostgresTable);
+}
+
+TEST_F(QueryObjectOnPostgres, ThroughOdbc)
+{
+    roundTrip("Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=" + server->socketDirectory() +
+                  ";Database=postgres;Username=tarvelo;ByteaAsLongVarBinary=1",
+              PostgresTable);
+}
+
+TEST_F(QueryObjectOnPostgres, AMissingTableIsAnError)
+{
+    QueryObject query;
+    query.setConnectionString(server->connectionString());
+    query.setStatement(InsertStatement);
+    query.setParameter("img", pictureBytes());
+    EXPECT_NE(errorOf(query, &QueryObject::execute).find("cappicture"), std::string::npos);
+}
