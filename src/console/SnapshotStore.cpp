@@ -1,0 +1,107 @@
+#include "console/SnapshotStore.h"
+
+#include "framework/JpegImage.h"
+#include "framework/Log.h"
+#include "framework/MessageBox.h"
+
+#include <QSaveFile>
+
+namespace tarvelo {
+namespace {
+
+const QString CannotSavePicture = QStringLiteral("不能保存图片");
+const QString SavedToDatabase = QStringLiteral("保存到数据库完成");
+const QString DatabaseFailed = QStringLiteral("保存到数据库失败");
+const QString FileWriteFailed = QStringLiteral("文件存盘失败");
+const QString FileSaveFailed = QStringLiteral("文件保存失败");
+
+// The operator goes in as a parameter of its own: a quote in a name must
+// not change the statement. The box still shows the name in its place.
+const QString InsertToRun = QStringLiteral(
+    "insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%1,'%2',:op,:img)");
+
+QString statementTime(const QDateTime& time)
+{
+    return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+}  // namespace
+
+SnapshotStore::SnapshotStore(TVideoCap& capture, QueryObject& query, Settings settings)
+    : showStatement([](const QString& statement) { showMessage(statement); }),
+      capture_(capture),
+      query_(query),
+      settings_(std::move(settings))
+{
+}
+
+QString SnapshotStore::InsertText(int32_t port, const QDateTime& time, const QString& operatorName)
+{
+    return QStringLiteral("insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%1,'%2','%3',:img)")
+        .arg(port)
+        .arg(statementTime(time), operatorName);
+}
+
+QString SnapshotStore::FileName(const QString& pictureDir, int32_t port, const QDateTime& time,
+                                const QString& operatorName)
+{
+    QString safeName = operatorName;
+    safeName.replace('/', '_').replace('\\', '_');
+    return pictureDir + QString::number(port) + '-' + time.toString(QStringLiteral("yyyyMMddhhmmss")) + '-' +
+           safeName + QStringLiteral(".jpg");
+}
+
+QString SnapshotStore::TakeSnapshot(const QString& operatorArgument, const QString& operatorName, int32_t currentPort)
+{
+    capture_.GrabFrameNoStop();
+    if (!capture_.SaveFrameToFile())
+        return CannotSavePicture;
+    QImage picture(capture_.SingleImageFile, "BMP");
+    if (picture.isNull()) {
+        logLine("snapshot", "cannot read " + capture_.SingleImageFile.toStdString());
+        return FileSaveFailed;
+    }
+    if (settings_.SaveToDatabase)
+        return InsertSnapshot(operatorArgument, picture, currentPort) ? SavedToDatabase : DatabaseFailed;
+    return storeFile(picture, operatorName, currentPort);
+}
+
+bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort)
+{
+    QDateTime time = now();
+    try {
+        QByteArray jpeg = EncodeJpeg(picture);
+        showStatement(InsertText(currentPort, time, operatorName));
+        query_.setStatement(InsertToRun.arg(currentPort).arg(statementTime(time)));
+        query_.setParameter(QStringLiteral("op"), operatorName);
+        query_.setParameter(QStringLiteral("img"), jpeg);
+        query_.execute();
+        return true;
+    } catch (const std::exception& e) {
+        logLine("snapshot", std::string("the row was not stored: ") + e.what());
+        return false;
+    }
+}
+
+// The picture is written beside its final name and takes that name only
+// once complete: a full disk leaves no cut-off picture behind.
+QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort)
+{
+    QString path = FileName(settings_.PictureDir, currentPort, now(), operatorName);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        logLine("snapshot", "cannot create " + path.toStdString() + ": " + file.errorString().toStdString());
+        return FileSaveFailed;
+    }
+    try {
+        QByteArray jpeg = EncodeJpeg(picture);
+        if (file.write(jpeg) == jpeg.size() && file.commit())
+            return QString();
+        logLine("snapshot", "cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    } catch (const JpegError& e) {
+        logLine("snapshot", std::string("cannot encode the picture: ") + e.what());
+    }
+    return FileWriteFailed;
+}
+
+}  // namespace tarvelo

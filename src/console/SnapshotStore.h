@@ -1,0 +1,55 @@
+#pragma once
+// The console's snapshots: the frame the capture component shows, as a
+// JPEG file in the picture directory or as a row of CAPPICTURE. Every
+// outcome is one of the console's fixed status texts.
+
+#include "capture/Video.h"
+#include "framework/QueryObject.h"
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+namespace tarvelo {
+
+class SnapshotStore {
+public:
+    // How the snapshot is stored, read once when the console is created.
+    struct Settings {
+        bool SaveToDatabase = false;
+        QString PictureDir;  // ends in a separator
+    };
+
+    SnapshotStore(TVideoCap& capture, QueryObject& query, Settings settings);
+
+    // The statement box, shown before an insert runs; a modal message box
+    // unless a test puts something else here.
+    std::function<void(const QString& statement)> showStatement;
+    // The time a snapshot is taken at.
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+
+    // Grabs, encodes and stores one snapshot; answers the status text
+    // (empty when a file was stored: the console then shows nothing).
+    // `operatorArgument` goes into a row; `operatorName`, the library's
+    // operator, into a file name.
+    QString TakeSnapshot(const QString& operatorArgument, const QString& operatorName, int32_t currentPort);
+
+    // The row of one snapshot; false when the encoding or the database failed.
+    bool InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort);
+
+    // What the statement box shows for a row.
+    static QString InsertText(int32_t port, const QDateTime& time, const QString& operatorName);
+    // Where a snapshot file goes; a path separator in the operator's name
+    // becomes "_", so that no name leads out of the picture directory.
+    static QString FileName(const QString& pictureDir, int32_t port, const QDateTime& time,
+                            const QString& operatorName);
+
+private:
+    QString storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort);
+
+    TVideoCap& capture_;
+    QueryObject& query_;
+    Settings settings_;
+};
+
+}  // namespace tarvelo

@@ -1,0 +1,184 @@
+// Snapshots from a scripted capture driver into files and into the rows of
+// CAPPICTURE on SQLite, a PostgreSQL server of the test's own and ODBC;
+// every picture is read back by an independent decoder (djpeg).
+
+#include "../capture/ScriptedDriver.h"
+#include "capture/DriverRegistry.h"
+#include "console/SnapshotStore.h"
+#include "support/PostgresServer.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QProcess>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+
+namespace {
+
+const QDateTime At(QDate(2004, 6, 11), QTime(17, 35, 7));
+
+// The picture's size as djpeg reads it, "640 480"; empty when it cannot.
+QString decodedSize(const QByteArray& jpeg, const QString& dir)
+{
+    QString path = dir + "/probe.jpg";
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(jpeg);
+    file.close();
+    QProcess djpeg;
+    djpeg.start("djpeg", {"-pnm", path});
+    djpeg.waitForFinished(10000);
+    QList<QByteArray> header = djpeg.readAllStandardOutput().split('\n');
+    return djpeg.exitCode() == 0 && header.size() > 1 ? QString::fromLatin1(header[1]) : QString();
+}
+
+class SnapshotStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        script.size = {640, 480};
+        auto driver = std::make_shared<ScriptedDriver>(script);
+        DriverRegistry::setDriverSource([driver](int32_t) { return std::vector<std::shared_ptr<CaptureDriver>>{driver}; });
+        capture.setDriverIndex(0);
+        ASSERT_TRUE(capture.EnsureDriverOpen());
+        QDir().mkdir(dir.file("pictures"));
+    }
+    void TearDown() override { DriverRegistry::setDriverSource(nullptr); }
+
+    SnapshotStore store(bool database)
+    {
+        SnapshotStore s(capture, query, {database, dir.file("pictures") + '/'});
+        s.now = [] { return At; };
+        s.showStatement = [this](const QString& text) { statements << text; };
+        return s;
+    }
+    QStringList pictures() const { return QDir(dir.file("pictures")).entryList(QDir::Files | QDir::Hidden); }
+
+    TempWorkDir dir;
+    DriverScript script;
+    TVideoCap capture;
+    QueryObject query;
+    QStringList statements;
+};
+
+const QString SQLiteTable =
+    "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), PICTURE blob)";
+
+void createTable(QueryObject& query, const QString& connection, const QString& definition)
+{
+    query.setConnectionString(connection);
+    query.setStatement(definition);
+    query.execute();
+}
+
+}  // namespace
+
+TEST_F(SnapshotStoreTest, FilesAreNamedByInputTimeAndOperator)
+{
+    SnapshotStore files = store(false);
+    EXPECT_EQ(files.TakeSnapshot("", "op1", 3), "") << "a stored file says nothing";
+    EXPECT_EQ(files.TakeSnapshot("", "", 0), "");
+    EXPECT_EQ(files.TakeSnapshot("", "../up", 7), "");
+    EXPECT_EQ(pictures(), (QStringList{"0-20040611173507-.jpg", "3-20040611173507-op1.jpg", "7-20040611173507-.._up.jpg"}))
+        << "the second hyphen stays; no name leads out of the directory";
+    QFile stored(dir.file("pictures/3-20040611173507-op1.jpg"));
+    stored.open(QIODevice::ReadOnly);
+    EXPECT_EQ(decodedSize(stored.readAll(), dir.path()), "640 480");
+    EXPECT_TRUE(statements.isEmpty());
+    EXPECT_EQ(SnapshotStore::FileName("C:/Pictures/", 3, At, "op1"), "C:/Pictures/3-20040611173507-op1.jpg");
+}
+
+TEST_F(SnapshotStoreTest, FailuresStoreNothing)
+{
+    SnapshotStore files = store(false);
+    QDir(dir.file("pictures")).removeRecursively();
+    EXPECT_EQ(files.TakeSnapshot("", "op1", 3), "文件保存失败") << "the picture directory is gone";
+    QDir().mkdir(dir.file("pictures"));
+    capture.CloseDriver();
+    EXPECT_EQ(files.TakeSnapshot("", "op1", 3), "不能保存图片") << "no capture driver connected";
+    EXPECT_TRUE(pictures().isEmpty());
+
+    // A disk that fills up while the picture is written: the file-size limit
+    // is lowered once the bitmap has been read, just before the picture goes
+    // to disk, and raised again after.
+    ASSERT_TRUE(capture.EnsureDriverOpen());
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    files.now = [&] {
+        rlimit full{256, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &full);
+        return At;
+    };
+    QString status = files.TakeSnapshot("", "op1", 3);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(status, "文件存盘失败") << "a full disk says so";
+    EXPECT_TRUE(pictures().isEmpty()) << "and leaves no cut-off picture";
+}
+
+TEST_F(SnapshotStoreTest, RowsInSQLiteWithTheStatementShownFirst)
+{
+    createTable(query, "Provider=SQLite;Data Source=" + dir.file("pictures.db"), SQLiteTable);
+    SnapshotStore rows = store(true);
+    EXPECT_EQ(rows.TakeSnapshot("op1", "ignored", 3), "保存到数据库完成");
+    EXPECT_EQ(rows.TakeSnapshot("o'brien", "", 4), "保存到数据库完成") << "a quote cannot change the statement";
+    EXPECT_EQ(statements, (QStringList{
+                              "insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) "
+                              "VALUES(3,'2004-06-11 17:35:07','op1',:img)",
+                              "insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) "
+                              "VALUES(4,'2004-06-11 17:35:07','o'brien',:img)",
+                          }));
+    query.setStatement("select * from CAPPICTURE order by VIDEOPORT");
+    query.open();
+    ASSERT_EQ(query.rowCount(), 2);
+    EXPECT_EQ(query.field("VIDEOPORT").toInt(), 3);
+    EXPECT_EQ(query.field("CAPTIME").toDateTime(), At);
+    EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "op1");
+    EXPECT_EQ(decodedSize(query.field("PICTURE").toByteArray(), dir.path()), "640 480");
+    query.setCurrentRow(1);
+    EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "o'brien");
+    EXPECT_TRUE(pictures().isEmpty());
+}
+
+TEST_F(SnapshotStoreTest, DatabaseFailuresComeAfterTheStatementBox)
+{
+    SnapshotStore rows = store(true);
+    EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库失败") << "no connection string";
+    query.setConnectionString("Provider=SQLite;Data Source=" + dir.file("empty.db"));
+    EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库失败") << "table missing";
+    query.setConnectionString("Provider=PostgreSQL;Data Source=127.0.0.1:1;Initial Catalog=x;User ID=x");
+    EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库失败") << "server unreachable";
+    EXPECT_EQ(statements.size(), 3) << "the box comes first each time";
+    capture.CloseDriver();
+    EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "不能保存图片");
+    EXPECT_EQ(statements.size(), 3) << "no picture, no box";
+}
+
+TEST_F(SnapshotStoreTest, RowsInPostgresNativeAndThroughOdbc)
+{
+    PostgresServer server;
+    const QString table =
+        "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10), PICTURE bytea)";
+    createTable(query, server.connectionString(), table);
+    SnapshotStore rows = store(true);
+    EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库完成");
+    query.setConnectionString("Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=" + server.socketDirectory() +
+                              ";Database=postgres;Username=tarvelo;ByteaAsLongVarBinary=1");
+    EXPECT_EQ(rows.TakeSnapshot("o'brien", "", 4), "保存到数据库完成");
+    query.setConnectionString(server.connectionString());
+    query.setStatement("select * from CAPPICTURE order by VIDEOPORT");
+    query.open();
+    ASSERT_EQ(query.rowCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        query.setCurrentRow(row);
+        EXPECT_EQ(query.field("VIDEOPORT").toInt(), 3 + row);
+        EXPECT_EQ(query.field("CAPTIME").toDateTime(), At);
+        EXPECT_EQ(decodedSize(query.field("PICTURE").toByteArray(), dir.path()), "640 480");
+    }
+    EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "o'brien");
+}
