@@ -2,15 +2,51 @@
 
 #include "capture/DriverRegistry.h"
 #include "capture/GstDrivers.h"
+#include "console/FormVideo.h"
+#include "plugin/FrameImport.h"
 
 namespace tarvelo {
 namespace {
 
-// The console, the picture query window and the playback window: each
-// maker is added here with its window, which knows nothing of the exports.
-WindowFactories windowFactories()
+// The video console as the exports see it.
+class VideoConsole final : public ConsoleWindow {
+public:
+    explicit VideoConsole(ConsoleServices services) : form_(std::move(services)) {}
+
+    void ApplyParam(const QString& operatorName, const QString& extraParam) override
+    {
+        form_.ApplyParam(operatorName, extraParam);
+    }
+    void SwitchToMonitor(int32_t camera) override { form_.SwitchToMonitor(camera); }
+    void SwitchToTV(int32_t camera) override { form_.SwitchToTV(camera); }
+    void SnapshotFromHost() override { form_.SnapshotFromHost(); }
+    void showConsole() override
+    {
+        form_.show();
+        form_.raise();
+        form_.activateWindow();
+    }
+    void hideConsole() override { form_.hide(); }
+
+private:
+    TfmVideo form_;
+};
+
+std::unique_ptr<ConsoleWindow> makeConsole(const LibraryState& library)
 {
-    return WindowFactories{};
+    ConsoleServices services;
+    services.AdoString = library.AdoString;
+    services.HaveRight = HostGrantsRight;
+    return std::make_unique<VideoConsole>(std::move(services));
+}
+
+// The picture query window and the playback window join the console here
+// with their issue; none of the windows knows the exports.
+WindowFactories windowFactories(const LibraryState& library)
+{
+    WindowFactories factories;
+    factories.console = [&library] { return makeConsole(library); };
+    return factories;
 }
 
 }  // namespace
@@ -18,7 +54,7 @@ WindowFactories windowFactories()
 void AssembleLibrary(LibraryState& library)
 {
     DriverRegistry::setDriverSource(SystemCaptureDrivers);
-    library.factories = windowFactories();
+    library.factories = windowFactories(library);
 }
 
 }  // namespace tarvelo

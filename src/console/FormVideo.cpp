@@ -1,0 +1,317 @@
+#include "console/FormVideo.h"
+
+#include "framework/Application.h"
+#include "framework/ErrorGuard.h"
+#include "settings/IniData.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+
+namespace tarvelo {
+namespace {
+
+const QString PortSettingsWrong = QStringLiteral("矩阵连接串口参数有误");
+const QString NoCaptureDevice = QStringLiteral("无视频捕捉设备(卡)");
+
+// "宋体" at 12 pixels; where SimSun is not installed, fontconfig's choice of
+// a CJK font.
+QFont consoleFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(12);
+    return font;
+}
+
+QFrame* panel(QWidget* parent, const QRect& geometry, QFrame::Shadow bevel)
+{
+    auto* frame = new QFrame(parent);
+    frame->setGeometry(geometry);
+    frame->setFrameShape(bevel == QFrame::Plain ? QFrame::NoFrame : QFrame::Panel);
+    frame->setFrameShadow(bevel);
+    return frame;
+}
+
+QLabel* label(QWidget* parent, const QString& text, int x, int y)
+{
+    auto* l = new QLabel(text, parent);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const QString& caption, const QRect& geometry)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setGeometry(geometry);
+    return b;
+}
+
+// Where each camera-head button sits in the pad, in the order of HeadFunctions.
+const std::array<QRect, 10> HeadButtonPlaces{{
+    {45, 155, 23, 22},   // up
+    {45, 208, 23, 22},   // down
+    {14, 181, 23, 22},   // left
+    {74, 181, 23, 22},   // right
+    {44, 54, 23, 22},    // zoom in
+    {71, 55, 23, 22},    // zoom out
+    {44, 81, 23, 22},    // focus in
+    {71, 81, 23, 22},    // focus out
+    {44, 108, 23, 22},   // aperture in
+    {71, 108, 23, 22},   // aperture out
+}};
+
+}  // namespace
+
+TfmVideo::TfmVideo(ConsoleServices services)
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      services_(std::move(services)),
+      MSerialPort(*services_.Serial)
+{
+    setObjectName(QStringLiteral("fmVideo"));
+    setWindowTitle(QStringLiteral("视频处理"));
+    setFont(consoleFont());
+    setFixedSize(436, 351);
+    buildWindow();
+    Application::adopt(this);
+    FormCreate();
+}
+
+// FormDestroy: the link's threads stop before its ports close; the capture
+// component closes its driver as it goes with the window.
+TfmVideo::~TfmVideo()
+{
+    releaseHeadButtons();
+    MSerialPort.StopThreads();
+    MSerialPort.ClosePorts();
+}
+
+void TfmVideo::buildWindow()
+{
+    buildPictureAndPad();
+    buildSwitchRow();
+    buildButtonBar();
+    setTabOrder(btParamSet, btShowSet);
+    setTabOrder(btShowSet, btClose);
+    setTabOrder(btClose, sePort);
+    setTabOrder(sePort, btSwitch);
+    setTabOrder(btSwitch, btRecord);
+    setTabOrder(btRecord, btCapture);
+}
+
+QFrame* TfmVideo::buildButtonBar()
+{
+    QFrame* bar = panel(this, QRect(0, 307, 436, 44), QFrame::Plain);
+    auto* bevel = new QFrame(bar);
+    bevel->setGeometry(0, 0, 436, 2);
+    bevel->setFrameShape(QFrame::HLine);
+    bevel->setFrameShadow(QFrame::Sunken);
+    btParamSet = button(bar, QStringLiteral("参数设置(&P)"), QRect(53, 14, 75, 25));
+    btShowSet = button(bar, QStringLiteral("显示设置(&S)"), QRect(184, 13, 75, 25));
+    btClose = button(bar, QStringLiteral("关闭(&C)"), QRect(341, 11, 75, 25));
+    connect(btParamSet, &QPushButton::clicked, this, [this] {
+        guarded([this] {
+            if (services_.OpenSettings)
+                services_.OpenSettings();
+        });
+    });
+    connect(btShowSet, &QPushButton::clicked, this, [this] { guarded([this] { btShowSetClick(); }); });
+    connect(btClose, &QPushButton::clicked, this, &QWidget::close);
+    return bar;
+}
+
+QFrame* TfmVideo::buildPictureAndPad()
+{
+    QFrame* top = panel(this, QRect(0, 0, 436, 242), QFrame::Sunken);
+    QFrame* frame = panel(top, QRect(1, 1, 322, 240), QFrame::Sunken);
+    VideoCap = new TVideoCap(frame, *services_.Capture);
+    VideoCap->setObjectName(QStringLiteral("VideoCap"));
+    VideoCap->setGeometry(1, 1, 320, 238);
+    VideoCap->setMicroSecPerFrame(50000);
+    QFrame* pad = panel(top, QRect(323, 1, 112, 240), QFrame::Plain);
+    buildPad(pad);
+    return top;
+}
+
+void TfmVideo::buildPad(QFrame* pad)
+{
+    label(pad, QStringLiteral("--控制操作--"), 21, 15);
+    label(pad, QStringLiteral("缩放"), 14, 59);
+    label(pad, QStringLiteral("焦距"), 14, 86);
+    label(pad, QStringLiteral("光圈"), 14, 113);
+    label(pad, QStringLiteral("云台"), 44, 186);
+    for (size_t i = 0; i < HeadFunctions.size(); ++i) {
+        auto* b = new HeadButtonWidget(HeadFunctions[i].button, pad);
+        b->setGeometry(HeadButtonPlaces[i]);
+        b->setToolTip(QString::fromLatin1(HeadFunctions[i].name));
+        b->onPress = [this](HeadButton f) { matrix_->PressHeadButton(f); };
+        b->onRelease = [this](HeadButton f) { matrix_->ReleaseHeadButton(f); };
+        headButtons[i] = b;
+    }
+}
+
+QFrame* TfmVideo::buildSwitchRow()
+{
+    QFrame* row = panel(this, QRect(0, 242, 436, 65), QFrame::Plain);
+    label(row, QStringLiteral("视频口"), 14, 17);
+    sePort = new QSpinBox(row);
+    sePort->setGeometry(63, 13, 49, 21);
+    sePort->setRange(1, 100000);
+    sePort->setValue(1);
+    btSwitch = button(row, QStringLiteral("切换(Q)"), QRect(148, 12, 75, 22));
+    btRecord = button(row, QStringLiteral("录制(&R)"), QRect(244, 12, 75, 22));
+    btRecord->setVisible(false);  // nothing in the library shows it
+    btCapture = button(row, QStringLiteral("抓拍(&Z)"), QRect(339, 12, 75, 22));
+    label(row, QStringLiteral("提  示"), 14, 45);
+    lShow = label(row, QStringLiteral("lShow"), 62, 45);
+    lShow->setMinimumWidth(360);
+    connect(btSwitch, &QPushButton::clicked, this, [this] { guarded([this] { SwitchToMonitor(sePort->value()); }); });
+    connect(btCapture, &QPushButton::clicked, this, [this] { guarded([this] { TakeSnapshot(operatorName_); }); });
+    connect(btRecord, &QPushButton::clicked, this, [this] { guarded([this] { btRecordClick(); }); });
+    return row;
+}
+
+void TfmVideo::FormCreate()
+{
+    adoQuery.setConnectionString(services_.AdoString);
+    ShownOnce = false;
+    TPortParam line;
+    TIniData settings;
+    settings.ReadPortParam(line);
+    SnapshotStore::Settings storage;
+    storage.SaveToDatabase = settings.ReadSaveToDatabase();
+    MatrixSettings matrix;
+    matrix.MatrixPort = line.Port;
+    matrix.MainMonitor = settings.ReadMonitorPort();
+    matrix.LocalMonitor = settings.ReadLocalPort();
+    storage.PictureDir = settings.ReadPictureDir();
+    PortOpen = MSerialPort.OpenPort(line.Port, line.BaudRate, line.DataBits, line.Parity, float(line.StopBits));
+    matrix.PortOpen = PortOpen;
+    matrix_ = std::make_unique<MatrixControl>(MSerialPort, matrix);
+    snapshots_ = std::make_unique<SnapshotStore>(*VideoCap, adoQuery, storage);
+    if (PortOpen)
+        MSerialPort.StartThreads();
+    else
+        lShow->setText(PortSettingsWrong);
+}
+
+void TfmVideo::ApplyParam(const QString& operatorName, const QString&)
+{
+    operatorName_ = operatorName;
+    bool allowed = services_.HaveRight && services_.HaveRight(5);
+    btShowSet->setVisible(allowed);
+    btParamSet->setVisible(allowed);
+}
+
+void TfmVideo::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        guarded([this] { FormShow(); });
+}
+
+// The first showing connects the capture driver; later ones change nothing.
+void TfmVideo::FormShow()
+{
+    if (ShownOnce)
+        return;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    if (PortOpen)
+        lShow->clear();
+    ShownOnce = true;
+    VideoCap->setDriverIndex(TIniData().ReadCardIndex());
+    if (VideoCap->EnsureDriverOpen()) {
+        VideoCap->SingleImageFile = QStringLiteral("Capture.bmp");
+        VideoCap->setVideoOverlay(true);
+        VideoCap->setVideoPreview(false);
+        VideoCap->setPreviewScaleToWindow(true);
+    } else {
+        lShow->setText(NoCaptureDevice);
+    }
+    EnableControls(PortOpen);
+}
+
+void TfmVideo::EnableControls(bool enabled)
+{
+    for (HeadButtonWidget* b : headButtons)
+        b->setEnabled(enabled);
+    for (QPushButton* b : {btSwitch, btRecord, btCapture, btShowSet})
+        b->setEnabled(enabled);
+}
+
+// FormCloseQuery: closing only hides.
+void TfmVideo::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+}
+
+void TfmVideo::hideEvent(QHideEvent* event)
+{
+    releaseHeadButtons();
+    QWidget::hideEvent(event);
+}
+
+// Another window or program took the focus: a held button gets no release.
+void TfmVideo::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        releaseHeadButtons();
+    QWidget::changeEvent(event);
+}
+
+void TfmVideo::releaseHeadButtons()
+{
+    for (HeadButtonWidget* b : headButtons)
+        if (b)
+            b->releaseIfHeld();
+}
+
+void TfmVideo::TakeSnapshot(const QString& operatorArgument)
+{
+    lShow->clear();
+    lShow->setText(snapshots_->TakeSnapshot(operatorArgument, operatorName_, matrix_->CurrentPort()));
+}
+
+void TfmVideo::SnapshotFromHost()
+{
+    if (PortOpen)
+        TakeSnapshot(QString());
+}
+
+void TfmVideo::btShowSetClick()
+{
+    if (VideoCap->HasVideoFormatDialog())
+        VideoCap->ShowVideoFormatDialog();
+}
+
+void TfmVideo::btRecordClick()
+{
+    if (recordTag_ == 1) {
+        recordTag_ = 0;
+        VideoCap->StopCapture();
+        btRecord->setText(QStringLiteral("录制(&R)"));
+        return;
+    }
+    QFileDialog dialog(this, QStringLiteral("选择录制文件名"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("视频文件(*.AVI) (*.avi *.AVI)"));
+    dialog.setDefaultSuffix(QStringLiteral("avi"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    recordTag_ = 1;
+    btRecord->setText(QStringLiteral("停止(&S)"));
+    VideoCap->VideoFileName = dialog.selectedFiles().first();
+    VideoCap->StartCapture();
+}
+
+}  // namespace tarvelo

@@ -1,0 +1,235 @@
+// The video console under the offscreen platform, with scripted capture
+// drivers and a pseudo-terminal as the matrix line.
+
+#include "../capture/ScriptedDriver.h"
+#include "capture/DriverRegistry.h"
+#include "console/FormVideo.h"
+#include "settings/IniData.h"
+#include "support/PseudoTerminal.h"
+#include "support/TempDir.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+#include <gtest/gtest.h>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+
+namespace {
+
+class FormVideoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        driver = std::make_shared<ScriptedDriver>(script);
+        useDrivers({driver});
+        qputenv("TARVELO_MESSAGE_LOG", QFile::encodeName(dir.file("messages.log")));
+    }
+    void TearDown() override
+    {
+        console.reset();
+        DriverRegistry::setDriverSource(nullptr);
+        qunsetenv("TARVELO_MESSAGE_LOG");
+    }
+
+    void useDrivers(std::vector<std::shared_ptr<CaptureDriver>> drivers)
+    {
+        DriverRegistry::setDriverSource([drivers](int32_t) { return drivers; });
+    }
+    void writeLine(int32_t port)
+    {
+        TIniData().WritePortParam({port, 9600, 8, 'n', 1});
+    }
+    TfmVideo& open()
+    {
+        ConsoleServices services;
+        services.HaveRight = [this](int32_t right) { return right == 5 && granted; };
+        console = std::make_unique<TfmVideo>(services);
+        console->ApplyParam("op1", "");
+        return *console;
+    }
+    // The fourteen controls that follow the matrix link.
+    std::vector<QWidget*> linkControls()
+    {
+        std::vector<QWidget*> controls(console->headButtons.begin(), console->headButtons.end());
+        for (QWidget* w : {static_cast<QWidget*>(console->btSwitch), static_cast<QWidget*>(console->btRecord),
+                           static_cast<QWidget*>(console->btCapture), static_cast<QWidget*>(console->btShowSet)})
+            controls.push_back(w);
+        return controls;
+    }
+    int enabledCount()
+    {
+        int n = 0;
+        for (QWidget* w : linkControls())
+            n += w->isEnabled();
+        return n;
+    }
+    void click(QWidget* target, QEvent::Type type, Qt::MouseButton button)
+    {
+        QMouseEvent e(type, QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+        QApplication::sendEvent(target, &e);
+    }
+    QString messages() { return QString::fromUtf8(readBytes(dir.file("messages.log"))); }
+
+    TempWorkDir dir;
+    PortsDir ports;
+    PseudoTerminal line{ports, 5};
+    DriverScript script;
+    std::shared_ptr<ScriptedDriver> driver;
+    bool granted = true;
+    std::unique_ptr<TfmVideo> console;
+};
+
+}  // namespace
+
+TEST_F(FormVideoTest, LinkAndDriverCrossed)
+{
+    struct Case {
+        bool link;
+        bool driver;
+        QString status;
+        int enabled;
+    } cases[] = {
+        {true, true, "", 14},
+        {false, true, "矩阵连接串口参数有误", 0},
+        {true, false, "无视频捕捉设备(卡)", 14},
+        {false, false, "无视频捕捉设备(卡)", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status.toStdString() + (c.link ? " link" : " no link"));
+        writeLine(c.link ? 5 : 0);
+        useDrivers(c.driver ? std::vector<std::shared_ptr<CaptureDriver>>{driver}
+                            : std::vector<std::shared_ptr<CaptureDriver>>{});
+        TfmVideo& form = open();
+        EXPECT_EQ(form.lShow->text(), c.link ? "lShow" : "矩阵连接串口参数有误") << "before the first showing";
+        form.show();
+        EXPECT_EQ(form.lShow->text(), c.status);
+        EXPECT_EQ(enabledCount(), c.enabled);
+        EXPECT_TRUE(form.sePort->isEnabled());
+        EXPECT_TRUE(form.btClose->isEnabled());
+        EXPECT_TRUE(form.btParamSet->isEnabled());
+        EXPECT_EQ(form.VideoCap->VideoOverlay(), c.driver) << "the live picture";
+        console.reset();
+    }
+}
+
+TEST_F(FormVideoTest, ADriverWithoutOverlayEndsTheFirstShowing)
+{
+    writeLine(0);
+    script.hasOverlay = false;
+    TfmVideo& form = open();
+    form.show();
+    EXPECT_EQ(messages(), "Driver has no overlay mode\n") << "the framework's error report";
+    EXPECT_EQ(enabledCount(), 14) << "the controls keep the form's state, link down or not";
+    EXPECT_FALSE(form.VideoCap->VideoOverlay());
+    form.hide();
+    form.show();
+    EXPECT_EQ(messages(), "Driver has no overlay mode\n") << "no later showing retries";
+}
+
+TEST_F(FormVideoTest, RightsDecideTheSettingsButtons)
+{
+    writeLine(5);
+    granted = false;
+    TfmVideo& form = open();
+    form.show();
+    EXPECT_FALSE(form.btShowSet->isVisible());
+    EXPECT_FALSE(form.btParamSet->isVisible());
+    granted = true;
+    form.ApplyParam("op1", "");
+    EXPECT_TRUE(form.btShowSet->isVisible());
+    EXPECT_TRUE(form.btParamSet->isVisible());
+}
+
+TEST_F(FormVideoTest, ClosingHidesAndAShowingLaterChangesNothing)
+{
+    writeLine(5);
+    TfmVideo& form = open();
+    form.show();
+    form.lShow->setText("kept");
+    form.close();
+    EXPECT_FALSE(form.isVisible());
+    TIniData().WriteCardIndex(7);  // not read again
+    form.show();
+    EXPECT_EQ(form.lShow->text(), "kept");
+    EXPECT_EQ(form.VideoCap->DriverIndex(), 0);
+    form.btClose->click();
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(FormVideoTest, SwitchingUsesTheMonitorsReadAtCreation)
+{
+    writeLine(5);
+    TIniData().WriteLocalPort(1);
+    TfmVideo& form = open();
+    form.show();
+    TIniData().WriteLocalPort(3);  // the settings dialog, while the console lives
+    form.sePort->setValue(12);
+    form.btSwitch->click();
+    EXPECT_EQ(line.read(7), "1Ma12#a");
+    form.SwitchToTV(5);
+    EXPECT_EQ(line.read(6), "2Ma5#a");
+    EXPECT_EQ(form.matrix().CurrentPort(), 5);
+}
+
+TEST_F(FormVideoTest, CameraHeadButtonsPressAndReleaseWithAnyMouseButton)
+{
+    writeLine(5);
+    TfmVideo& form = open();
+    form.show();
+    HeadButtonWidget* up = form.headButtons[0];
+    HeadButtonWidget* zoomOut = form.headButtons[5];
+    click(up, QEvent::MouseButtonPress, Qt::RightButton);
+    click(up, QEvent::MouseButtonRelease, Qt::RightButton);
+    click(zoomOut, QEvent::MouseButtonPress, Qt::LeftButton);
+    click(zoomOut, QEvent::MouseButtonRelease, Qt::LeftButton);
+    EXPECT_EQ(line.read(12), "1Ua0Ua1Wa0Wa");
+    EXPECT_EQ(line.drain(), "");
+}
+
+// A press whose release never comes still stops the head, once.
+TEST_F(FormVideoTest, ALostPressSendsItsReleaseOnce)
+{
+    writeLine(5);
+    TfmVideo& form = open();
+    form.show();
+    HeadButtonWidget* left = form.headButtons[2];
+    click(left, QEvent::MouseButtonPress, Qt::LeftButton);
+    form.hide();
+    click(left, QEvent::MouseButtonRelease, Qt::LeftButton);
+    EXPECT_EQ(line.read(6), "1La0La") << "hidden while held";
+    EXPECT_EQ(line.drain(), "") << "the late release sends nothing more";
+
+    form.show();
+    HeadButtonWidget* focusIn = form.headButtons[6];
+    click(focusIn, QEvent::MouseButtonPress, Qt::LeftButton);
+    QEvent ungrab(QEvent::UngrabMouse);
+    QApplication::sendEvent(focusIn, &ungrab);
+    EXPECT_EQ(line.read(6), "1Na0Na") << "another window took the mouse";
+
+    click(form.headButtons[9], QEvent::MouseButtonPress, Qt::MiddleButton);
+    console.reset();
+    EXPECT_EQ(line.read(6), "1Ca0Ca") << "destroyed while held";
+}
+
+TEST_F(FormVideoTest, SnapshotsFromTheButtonAndTheHost)
+{
+    writeLine(5);
+    TIniData().WritePictureDir(dir.file("pictures"));
+    TfmVideo& form = open();
+    form.SnapshotFromHost();
+    EXPECT_EQ(form.lShow->text(), "不能保存图片") << "a console never shown has no driver";
+    form.show();
+    form.SwitchToMonitor(3);
+    line.read(6);
+    form.btCapture->click();
+    EXPECT_EQ(form.lShow->text(), "");
+    QStringList stored = QDir(dir.file("pictures")).entryList(QDir::Files);
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_TRUE(stored[0].startsWith("3-")) << stored[0].toStdString();
+    EXPECT_TRUE(stored[0].endsWith("-op1.jpg")) << stored[0].toStdString();
+}
