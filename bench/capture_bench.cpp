@@ -3,6 +3,7 @@
 // frames expected in a 10-second recording at 25 frames a second, and the
 // time a snapshot's grab and bitmap save take.
 
+#include "BenchSupport.h"
 #include "capture/DriverRegistry.h"
 #include "capture/FormatDialog.h"
 #include "capture/GstDrivers.h"
@@ -22,6 +23,8 @@
 #include <vector>
 
 using namespace tarvelo;
+using tarvelo::bench::chooseSize;
+using tarvelo::bench::pump;
 
 namespace {
 
@@ -30,28 +33,6 @@ double cpuSeconds()
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// Runs the event loop for `ms`, sleeping while nothing happens.
-void pump(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Picks `size` in the driver's format dialog, as a user would.
-bool chooseSize(TVideoCap& cap, const QString& size)
-{
-    QTimer::singleShot(100, [size] {
-        auto* dialog = qobject_cast<FormatDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        auto* list = dialog->findChild<QComboBox*>();
-        list->setCurrentIndex(list->findText(size + ", BGRx"));
-        dialog->accept();
-    });
-    return cap.ShowVideoFormatDialog();
 }
 
 // The frames of the file's video stream and the file's length, as ffprobe reads them.

@@ -13,7 +13,7 @@ namespace {
 
 const std::vector<VideoMode> TestPatternModes = {
     {160, 120, "BGRx"}, {320, 240, "BGRx"}, {352, 288, "BGRx"},  {640, 480, "BGRx"},
-    {640, 480, "I420"}, {640, 480, "YUY2"}, {800, 600, "BGRx"}, {1280, 720, "BGRx"},
+    {640, 480, "I420"}, {640, 480, "YUY2"}, {800, 600, "BGRx"}, {1280, 720, "BGRx"}, {1920, 1080, "BGRx"},
 };
 
 // A moving picture with a running clock, so that a live picture is plain to
