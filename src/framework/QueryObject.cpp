@@ -5,6 +5,8 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QRegularExpression>
+#include <QSqlField>
 #include <QSqlRecord>
 #include <atomic>
 
@@ -119,12 +121,12 @@ void QueryObject::connect()
 
 // A statement with parameters is prepared and bound; one without is run as
 // it stands (PostgreSQL prepares no table definitions).
-void QueryObject::run(QSqlQuery& query)
+void QueryObject::run(QSqlQuery& query, const QString& statement)
 {
     connect();
     query = QSqlQuery(QSqlDatabase::database(connectionName_, false));
     query.setForwardOnly(true);
-    QString text = RewriteForDialect(statement_, target_.dialect);
+    QString text = RewriteForDialect(statement, target_.dialect);
     if (parameters_.empty()) {
         if (!query.exec(text))
             fail(QStringLiteral("the statement failed"), errorText(query.lastError()));
@@ -142,7 +144,7 @@ void QueryObject::execute()
 {
     close();
     QSqlQuery query;
-    run(query);
+    run(query, statement_);
 }
 
 // The rows are copied, as a static result is: not every ODBC driver can
@@ -150,8 +152,10 @@ void QueryObject::execute()
 void QueryObject::open()
 {
     close();
+    connect();
+    plan_ = planOnDemand();
     QSqlQuery query;
-    run(query);
+    run(query, plan_ ? plan_->listStatement : statement_);
     if (!query.isSelect())
         fail(QStringLiteral("the statement gave no result"), QStringLiteral("it selects nothing"));
     while (query.next())
@@ -166,6 +170,40 @@ void QueryObject::close()
     rows_.clear();
     open_ = false;
     currentRow_ = -1;
+    plan_.reset();
+    readRow_ = -1;
+    readFields_ = QSqlRecord();
+}
+
+// "select [top N] * from TABLE ..." on SQLite or PostgreSQL, whose rows have
+// a key of their own: the rows are listed without their binary columns,
+// which PostgreSQL would otherwise send as hex text, twice their size.
+std::optional<QueryObject::OnDemandPlan> QueryObject::planOnDemand()
+{
+    static const QRegularExpression wholeTable(
+        QStringLiteral("^\\s*select\\s+(top\\s+\\d+\\s+)?\\*\\s+from\\s+([A-Za-z_]\\w*)(\\s.*)?$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    if (target_.dialect != SqlDialect::SQLite && target_.dialect != SqlDialect::PostgreSQL)
+        return std::nullopt;
+    auto match = wholeTable.match(statement_);
+    if (!match.hasMatch())
+        return std::nullopt;
+    OnDemandPlan plan;
+    plan.table = match.captured(2);
+    plan.rowKey = target_.dialect == SqlDialect::SQLite ? QStringLiteral("rowid") : QStringLiteral("ctid");
+    QSqlQuery probe;
+    run(probe, QStringLiteral("select * from %1 where 1=0").arg(plan.table));
+    QStringList listed{plan.rowKey + QStringLiteral(" as tarvelo_row")};
+    QSqlRecord columns = probe.record();
+    for (int i = 0; i < columns.count(); ++i) {
+        bool binary = columns.field(i).metaType().id() == QMetaType::QByteArray;
+        (binary ? plan.binaryColumns : listed) << columns.fieldName(i);
+    }
+    if (plan.binaryColumns.isEmpty())
+        return std::nullopt;
+    plan.listStatement = QStringLiteral("select ") + match.captured(1) + listed.join(QStringLiteral(", ")) +
+                         QStringLiteral(" from ") + plan.table + match.captured(3);
+    return plan;
 }
 
 bool QueryObject::setCurrentRow(int row)
@@ -179,11 +217,36 @@ bool QueryObject::setCurrentRow(int row)
     return true;
 }
 
-QVariant QueryObject::field(const QString& name) const
+QVariant QueryObject::field(const QString& name)
 {
     if (currentRow_ < 0)
         return {};
+    if (plan_ && plan_->binaryColumns.contains(name, Qt::CaseInsensitive))
+        return fieldOnDemand(name);
     return rows_[size_t(currentRow_)].value(name);
+}
+
+// A failed read leaves the field empty, as a row without a picture is.
+QVariant QueryObject::fieldOnDemand(const QString& name)
+{
+    if (readRow_ != currentRow_) {
+        readRow_ = currentRow_;
+        readFields_ = QSqlRecord();
+        QString key = plan_->rowKey == QLatin1String("ctid") ? QStringLiteral("cast(:row as tid)")
+                                                              : QStringLiteral(":row");
+        QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+        bool ok = query.prepare(QStringLiteral("select %1 from %2 where %3 = %4")
+                                    .arg(plan_->binaryColumns.join(QStringLiteral(", ")), plan_->table,
+                                         plan_->rowKey, key));
+        query.bindValue(QStringLiteral(":row"), rows_[size_t(currentRow_)].value(QStringLiteral("tarvelo_row")));
+        if (!ok || !query.exec())
+            logLine("database", "cannot read the row's pictures: " + errorText(query.lastError()).toStdString());
+        else if (query.next())
+            readFields_ = query.record();
+        else
+            logLine("database", "the row's pictures are gone: it was changed or removed since it was listed");
+    }
+    return readFields_.value(name);
 }
 
 }  // namespace tarvelo

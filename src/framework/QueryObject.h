@@ -14,7 +14,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -50,14 +52,27 @@ public:
     int currentRow() const { return currentRow_; }  // -1: none
     bool setCurrentRow(int row);
     // A field of the current row; an invalid QVariant where there is none.
-    QVariant field(const QString& name) const;
+    // Where the statement selects a whole table of SQLite or PostgreSQL, the
+    // binary fields (pictures) are not copied with the rows: each is read
+    // when its row asks for it, the current row's only.
+    QVariant field(const QString& name);
 
 signals:
     void currentRowChanged(int row);
 
 private:
+    // How a result is read with its binary columns left out.
+    struct OnDemandPlan {
+        QString table;
+        QString rowKey;  // rowid, ctid
+        QStringList binaryColumns;
+        QString listStatement;
+    };
+
     void connect();
-    void run(QSqlQuery& query);
+    void run(QSqlQuery& query, const QString& text);
+    std::optional<OnDemandPlan> planOnDemand();
+    QVariant fieldOnDemand(const QString& name);
     [[noreturn]] void fail(const QString& what, const QString& why);
 
     QString connectionName_;
@@ -69,6 +84,9 @@ private:
     bool open_ = false;
     std::vector<QSqlRecord> rows_;
     int currentRow_ = -1;
+    std::optional<OnDemandPlan> plan_;
+    int readRow_ = -1;     // the row whose binary fields are in readFields_
+    QSqlRecord readFields_;
 };
 
 }  // namespace tarvelo
