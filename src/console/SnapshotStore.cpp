@@ -4,7 +4,9 @@
 #include "framework/Log.h"
 #include "framework/MessageBox.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
+#include <climits>
 
 namespace tarvelo {
 namespace {
@@ -88,6 +90,12 @@ bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& pi
 QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort)
 {
     QString path = FileName(settings_.PictureDir, currentPort, now(), operatorName);
+    // The temporary file has no name yet, so a name no file can have would
+    // only show when the picture is complete: it is refused first.
+    if (QFile::encodeName(QFileInfo(path).fileName()).size() > NAME_MAX) {
+        logLine("snapshot", "no file can be named " + path.toStdString());
+        return FileSaveFailed;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         logLine("snapshot", "cannot create " + path.toStdString() + ": " + file.errorString().toStdString());

@@ -10,7 +10,7 @@
 
 namespace tarvelo::test {
 
-class LoggingCaptureService final : public CaptureService {
+class LoggingCaptureService : public CaptureService {
 public:
     explicit LoggingCaptureService(std::function<void(const std::string&)> log) : log_(std::move(log)) {}
 

@@ -2,6 +2,7 @@
 // CAPPICTURE on SQLite, a PostgreSQL server of the test's own and ODBC;
 // every picture is read back by an independent decoder (djpeg).
 
+#include "../capture/LoggingCaptureService.h"
 #include "../capture/ScriptedDriver.h"
 #include "capture/DriverRegistry.h"
 #include "console/SnapshotStore.h"
@@ -9,6 +10,7 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -119,6 +121,34 @@ TEST_F(SnapshotStoreTest, FailuresStoreNothing)
     signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(status, "文件存盘失败") << "a full disk says so";
     EXPECT_TRUE(pictures().isEmpty()) << "and leaves no cut-off picture";
+}
+
+// A capture service whose bitmap files hold no picture.
+class BrokenBitmaps : public LoggingCaptureService {
+public:
+    BrokenBitmaps() : LoggingCaptureService([](const std::string&) {}) {}
+    bool capFileSaveDIB(HCAPWND, const QString& file) override
+    {
+        QFile out(file);
+        return out.open(QIODevice::WriteOnly) && out.write("BM not a bitmap") > 0;
+    }
+};
+
+TEST_F(SnapshotStoreTest, AnUnreadableBitmapOrAnImpossibleNameStoresNothing)
+{
+    BrokenBitmaps service;
+    TVideoCap broken(nullptr, service);
+    broken.setDriverIndex(0);
+    ASSERT_TRUE(broken.EnsureDriverOpen());
+    for (bool database : {false, true}) {
+        SnapshotStore s(broken, query, {database, dir.file("pictures") + '/'});
+        s.showStatement = [this](const QString& text) { statements << text; };
+        EXPECT_EQ(s.TakeSnapshot("op1", "op1", 3), "文件保存失败") << (database ? "database mode" : "file mode");
+    }
+    EXPECT_TRUE(statements.isEmpty());
+    SnapshotStore files = store(false);
+    EXPECT_EQ(files.TakeSnapshot("", QString(300, 'x'), 3), "文件保存失败") << "a name longer than a file name can be";
+    EXPECT_TRUE(pictures().isEmpty());
 }
 
 TEST_F(SnapshotStoreTest, RowsInSQLiteWithTheStatementShownFirst)
