@@ -2,6 +2,8 @@
 
 #include "framework/Application.h"
 #include "framework/ErrorGuard.h"
+#include "framework/SpinEdit.h"
+#include "framework/WindowFont.h"
 #include "settings/IniData.h"
 
 #include <QCloseEvent>
@@ -11,24 +13,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QSpinBox>
 
 namespace tarvelo {
 namespace {
 
 const QString PortSettingsWrong = QStringLiteral("矩阵连接串口参数有误");
 const QString NoCaptureDevice = QStringLiteral("无视频捕捉设备(卡)");
-
-// "宋体" at 12 pixels; where SimSun is not installed, fontconfig's choice of
-// a CJK font.
-QFont consoleFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("Noto Sans CJK SC")});
-    font.setPixelSize(12);
-    return font;
-}
 
 QFrame* panel(QWidget* parent, const QRect& geometry, QFrame::Shadow bevel)
 {
@@ -78,7 +68,7 @@ TfmVideo::TfmVideo(ConsoleServices services)
 {
     setObjectName(QStringLiteral("fmVideo"));
     setWindowTitle(QStringLiteral("视频处理"));
-    setFont(consoleFont());
+    setFont(ConsoleFont());
     setFixedSize(436, 351);
     buildWindow();
     Application::adopt(this);
@@ -162,10 +152,8 @@ QFrame* TfmVideo::buildSwitchRow()
 {
     QFrame* row = panel(this, QRect(0, 242, 436, 65), QFrame::Plain);
     label(row, QStringLiteral("视频口"), 14, 17);
-    sePort = new QSpinBox(row);
+    sePort = new SpinEdit(1, 100000, 1, row);
     sePort->setGeometry(63, 13, 49, 21);
-    sePort->setRange(1, 100000);
-    sePort->setValue(1);
     btSwitch = button(row, QStringLiteral("切换(Q)"), QRect(148, 12, 75, 22));
     btRecord = button(row, QStringLiteral("录制(&R)"), QRect(244, 12, 75, 22));
     btRecord->setVisible(false);  // nothing in the library shows it
@@ -173,7 +161,7 @@ QFrame* TfmVideo::buildSwitchRow()
     label(row, QStringLiteral("提  示"), 14, 45);
     lShow = label(row, QStringLiteral("lShow"), 62, 45);
     lShow->setMinimumWidth(360);
-    connect(btSwitch, &QPushButton::clicked, this, [this] { guarded([this] { SwitchToMonitor(sePort->value()); }); });
+    connect(btSwitch, &QPushButton::clicked, this, [this] { guarded([this] { SwitchToMonitor(sePort->number()); }); });
     connect(btCapture, &QPushButton::clicked, this, [this] { guarded([this] { TakeSnapshot(operatorName_); }); });
     connect(btRecord, &QPushButton::clicked, this, [this] { guarded([this] { btRecordClick(); }); });
     return row;

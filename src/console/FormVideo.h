@@ -19,9 +19,10 @@
 class QFrame;
 class QLabel;
 class QPushButton;
-class QSpinBox;
 
 namespace tarvelo {
+
+class SpinEdit;
 
 // What the console is given by whoever makes it.
 struct ConsoleServices {
@@ -49,7 +50,7 @@ public:
     QPushButton* btParamSet = nullptr;
     QPushButton* btShowSet = nullptr;
     QPushButton* btClose = nullptr;
-    QSpinBox* sePort = nullptr;
+    SpinEdit* sePort = nullptr;
     QPushButton* btSwitch = nullptr;
     QPushButton* btRecord = nullptr;
     QPushButton* btCapture = nullptr;

@@ -32,6 +32,11 @@ QString boxTitle()
 
 void showMessage(const QString& text)
 {
+    showMessage(text, boxTitle(), MessageIcon::None);
+}
+
+void showMessage(const QString& text, const QString& caption, MessageIcon icon)
+{
     if (logUnattended(text))
         return;
     if (!Application::ensureWidgets()) {
@@ -39,7 +44,10 @@ void showMessage(const QString& text)
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, boxTitle(), text, QMessageBox::Ok);
+    QMessageBox::Icon shown = icon == MessageIcon::Information ? QMessageBox::Information
+                              : icon == MessageIcon::Critical  ? QMessageBox::Critical
+                                                               : QMessageBox::NoIcon;
+    QMessageBox box(shown, caption, text, QMessageBox::Ok);
     Application::adopt(&box);
     box.exec();
 }

@@ -13,4 +13,9 @@ namespace tarvelo {
 // standard error. The box belongs to the host's window.
 void showMessage(const QString& text);
 
+enum class MessageIcon { None, Information, Critical };
+
+// The same, with a caption and an icon.
+void showMessage(const QString& text, const QString& caption, MessageIcon icon);
+
 }  // namespace tarvelo

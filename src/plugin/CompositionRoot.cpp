@@ -4,6 +4,7 @@
 #include "capture/GstDrivers.h"
 #include "console/FormVideo.h"
 #include "plugin/FrameImport.h"
+#include "settings/FormParam.h"
 
 namespace tarvelo {
 namespace {
@@ -37,6 +38,10 @@ std::unique_ptr<ConsoleWindow> makeConsole(const LibraryState& library)
     ConsoleServices services;
     services.AdoString = library.AdoString;
     services.HaveRight = HostGrantsRight;
+    services.OpenSettings = [] {
+        TfmParam fmParam;
+        fmParam.exec();
+    };
     return std::make_unique<VideoConsole>(std::move(services));
 }
 

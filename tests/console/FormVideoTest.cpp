@@ -12,7 +12,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSpinBox>
+#include "framework/SpinEdit.h"
 #include <gtest/gtest.h>
 
 using namespace tarvelo;

@@ -1,0 +1,144 @@
+// The settings dialog: what it shows, what it writes (read back by Python's
+// configparser with GBK, an independent reader), and when it writes nothing.
+
+#include "framework/SpinEdit.h"
+#include "settings/FormParam.h"
+#include "settings/IniData.h"
+#include "support/TempDir.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+
+namespace {
+
+class FormParamTest : public ::testing::Test {
+protected:
+    void SetUp() override { qputenv("TARVELO_MESSAGE_LOG", QFile::encodeName(dir.file("messages.log"))); }
+    void TearDown() override { qunsetenv("TARVELO_MESSAGE_LOG"); }
+
+    // Every key of the file as "section/key=value", in the file's order.
+    QString storedKeys()
+    {
+        QProcess p;
+        p.start("python3", {"-c",
+                            "import configparser,sys\n"
+                            "c=configparser.RawConfigParser()\n"
+                            "c.optionxform=str\n"
+                            "c.read(sys.argv[1],encoding='gbk')\n"
+                            "print(' '.join(s+'/'+k+'='+v for s in c.sections() for k,v in c[s].items()))\n",
+                            dir.file("Tarvelo.ini")});
+        p.waitForFinished(10000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    QString messages() { return QString::fromUtf8(readBytes(dir.file("messages.log"))); }
+
+    TempWorkDir dir;
+};
+
+const QString Saved = QStringLiteral("数据设置完成，再次启动时生效\n");
+const QString Wrong = QStringLiteral("设置数据有误，请检查\n");
+
+}  // namespace
+
+TEST_F(FormParamTest, WithoutAFileItShowsTheDefaultsAndSavesThem)
+{
+    TfmParam dialog;
+    EXPECT_EQ(dialog.cbPort->currentText(), "0");
+    EXPECT_EQ(dialog.cbBaud->currentText(), "0");
+    EXPECT_EQ(dialog.cbData->currentText(), "0");
+    EXPECT_EQ(dialog.cbParity->currentText(), "无");
+    EXPECT_EQ(dialog.cbStop->currentText(), "0");
+    EXPECT_EQ(dialog.seTV->number(), 2);
+    EXPECT_EQ(dialog.seLocal->number(), 1);
+    EXPECT_EQ(dialog.seIndex->number(), 0);
+    EXPECT_FALSE(dialog.cbDataBase->isChecked());
+    EXPECT_EQ(dialog.edDir->text(), "");
+    EXPECT_EQ(dialog.cbPort->count(), 30);
+    dialog.show();
+    dialog.btConfirm->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(messages(), Saved);
+    EXPECT_EQ(storedKeys(), "串口/串口号=0 串口/波特率=0 串口/数据位=0 串口/校验位=n 串口/停止位=0 设置/数据库启用=0 "
+                            "设置/图片目录= 设置/视频卡号=0 视频端口/本机=1 视频端口/主监视器=2")
+        << "every key, in the order of the writes";
+}
+
+TEST_F(FormParamTest, ParityLettersShowAndComeBack)
+{
+    struct Case {
+        char stored;
+        const char* shown;
+        char written;
+    } cases[] = {{'e', "偶校验", 'e'}, {'o', "奇校验", 'o'}, {'E', "偶校验", 'e'}, {'M', "无", 'n'}, {'s', "无", 'n'}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        TIniData().WritePortParam({3, 9600, 8, c.stored, 1});
+        TfmParam dialog;
+        EXPECT_EQ(dialog.cbParity->currentText(), QString::fromUtf8(c.shown));
+        dialog.btConfirm->click();
+        TPortParam line;
+        TIniData().ReadPortParam(line);
+        EXPECT_EQ(line.Parity, c.written);
+    }
+}
+
+TEST_F(FormParamTest, WhatIsNoWholeNumberWritesNothing)
+{
+    TIniData().WritePortParam({3, 9600, 8, 'n', 1});
+    QByteArray before = readBytes(dir.file("Tarvelo.ini"));
+    for (auto wrongs : {std::pair{"stop", "1.5"}, std::pair{"port", "COM3"}, std::pair{"baud", ""}}) {
+        SCOPED_TRACE(wrongs.first);
+        TfmParam dialog;
+        QComboBox* box = std::string(wrongs.first) == "stop"   ? dialog.cbStop
+                         : std::string(wrongs.first) == "port" ? dialog.cbPort
+                                                               : dialog.cbBaud;
+        box->setCurrentText(wrongs.second);
+        dialog.show();
+        dialog.btConfirm->click();
+        EXPECT_FALSE(dialog.isVisible()) << "it closes all the same";
+        EXPECT_EQ(readBytes(dir.file("Tarvelo.ini")), before);
+    }
+    EXPECT_EQ(messages(), Wrong + Wrong + Wrong);
+}
+
+TEST_F(FormParamTest, UnlistedNumbersAndEmptiedSpinBoxesAreSaved)
+{
+    TfmParam dialog;
+    dialog.cbBaud->setCurrentText("57600");
+    dialog.seTV->findChild<QLineEdit*>()->clear();
+    dialog.seIndex->findChild<QLineEdit*>()->setText("-");
+    dialog.cbDataBase->setChecked(true);
+    dialog.edDir->setText("/监控/图片");
+    dialog.btConfirm->click();
+    TIniData stored;
+    TPortParam line;
+    stored.ReadPortParam(line);
+    EXPECT_EQ(line.BaudRate, 57600);
+    EXPECT_EQ(stored.ReadMonitorPort(), 0) << "an emptied spin box";
+    EXPECT_EQ(stored.ReadCardIndex(), 0) << "a lone sign";
+    EXPECT_TRUE(stored.ReadSaveToDatabase());
+    EXPECT_EQ(stored.ReadPictureDirText(), "/监控/图片");
+}
+
+TEST_F(FormParamTest, CancelAndTheCloseBoxWriteNothing)
+{
+    for (bool closeBox : {false, true}) {
+        TfmParam dialog;
+        dialog.cbPort->setCurrentText("7");
+        dialog.show();
+        if (closeBox)
+            dialog.close();
+        else
+            dialog.btCancel->click();
+        EXPECT_FALSE(dialog.isVisible());
+    }
+    EXPECT_FALSE(QFile::exists(dir.file("Tarvelo.ini")));
+    EXPECT_EQ(messages(), "");
+}
