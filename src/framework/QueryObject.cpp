@@ -226,6 +226,13 @@ QVariant QueryObject::field(const QString& name)
     return rows_[size_t(currentRow_)].value(name);
 }
 
+QVariant QueryObject::listed(int row, const QString& name) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    return rows_[size_t(row)].value(name);
+}
+
 // A failed read leaves the field empty, as a row without a picture is.
 QVariant QueryObject::fieldOnDemand(const QString& name)
 {

@@ -56,6 +56,8 @@ public:
     // binary fields (pictures) are not copied with the rows: each is read
     // when its row asks for it, the current row's only.
     QVariant field(const QString& name);
+    // A field of any row as listed; binary fields read on demand are not here.
+    QVariant listed(int row, const QString& name) const;
 
 signals:
     void currentRowChanged(int row);

@@ -1,5 +1,6 @@
 #include "plugin/CompositionRoot.h"
 
+#include "archive/FormQueryPic.h"
 #include "capture/DriverRegistry.h"
 #include "capture/GstDrivers.h"
 #include "console/FormVideo.h"
@@ -33,6 +34,16 @@ private:
     TfmVideo form_;
 };
 
+// The picture query window for one modal run.
+class PictureQuery final : public ModalWindow {
+public:
+    explicit PictureQuery(const QString& adoString) : form_(adoString) {}
+    void runModal() override { form_.runModal(); }
+
+private:
+    TfmQueryPic form_;
+};
+
 std::unique_ptr<ConsoleWindow> makeConsole(const LibraryState& library)
 {
     ConsoleServices services;
@@ -45,12 +56,13 @@ std::unique_ptr<ConsoleWindow> makeConsole(const LibraryState& library)
     return std::make_unique<VideoConsole>(std::move(services));
 }
 
-// The picture query window and the playback window join the console here
-// with their issue; none of the windows knows the exports.
+// The playback window joins the others here; none of the windows knows the
+// exports.
 WindowFactories windowFactories(const LibraryState& library)
 {
     WindowFactories factories;
     factories.console = [&library] { return makeConsole(library); };
+    factories.queryPictures = [&library] { return std::make_unique<PictureQuery>(library.AdoString); };
     return factories;
 }
 

@@ -1,0 +1,201 @@
+// The picture query window on SQLite and on a PostgreSQL server the test
+// starts: the initial rows, day ranges, the input filter, the pictures
+// shown for each row, and a database error.
+
+#include "archive/FormQueryPic.h"
+#include "framework/JpegImage.h"
+#include "framework/SpinEdit.h"
+#include "support/PostgresServer.h"
+#include "support/TempDir.h"
+
+#include <QDateEdit>
+#include <QDateTime>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+
+namespace {
+
+QByteArray picture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    return EncodeJpeg(image);
+}
+
+struct Row {
+    int port;
+    QDateTime time;
+    const char* op;
+    QByteArray picture;
+};
+
+class QueryWindowTest : public ::testing::TestWithParam<bool> {
+protected:
+    static void SetUpTestSuite() { server = std::make_unique<PostgresServer>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    void SetUp() override
+    {
+        qputenv("TARVELO_MESSAGE_LOG", QFile::encodeName(dir.file("messages.log")));
+        bool postgres = GetParam();
+        connection = postgres ? server->connectionString()
+                              : "Provider=SQLite;Data Source=" + dir.file("pictures.db");
+        run(postgres ? "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10), "
+                       "PICTURE bytea)"
+                     : "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), "
+                       "PICTURE blob)");
+    }
+    void TearDown() override
+    {
+        run("drop table CAPPICTURE");
+        qunsetenv("TARVELO_MESSAGE_LOG");
+    }
+
+    void run(const QString& statement, const QByteArray& bytes = {})
+    {
+        QueryObject query;
+        query.setConnectionString(connection);
+        query.setStatement(statement);
+        if (statement.contains(":img"))
+            query.setParameter("img", bytes);
+        query.execute();
+    }
+    void insert(const Row& row)
+    {
+        run(QString("insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%1,'%2','%3',:img)")
+                .arg(row.port)
+                .arg(row.time.toString("yyyy-MM-dd hh:mm:ss"), row.op),
+            row.picture);
+    }
+    // The window with its first rows read, as FormShow leaves it.
+    std::unique_ptr<TfmQueryPic> window()
+    {
+        auto w = std::make_unique<TfmQueryPic>(connection);
+        QTimer::singleShot(0, w.get(), [raw = w.get()] { raw->reject(); });
+        w->runModal();
+        return w;
+    }
+    QStringList listed(TfmQueryPic& w)
+    {
+        QStringList rows;
+        QAbstractItemModel* model = w.DBGrid1->model();
+        for (int r = 0; r < model->rowCount(); ++r)
+            rows << model->index(r, 0).data().toString() + " " + model->index(r, 1).data().toString() + " " +
+                        model->index(r, 2).data().toString();
+        return rows;
+    }
+    QSize shownPicture(TfmQueryPic& w)
+    {
+        QPixmap shown = w.picImage->pixmap();
+        return shown.isNull() ? QSize() : shown.size();
+    }
+    void search(TfmQueryPic& w, QDate begin, QDate end, int port)
+    {
+        w.dtpBegin->setDate(begin);
+        w.dtpEnd->setDate(end);
+        w.sePort->setValue(port);
+        w.btQuery->click();
+    }
+
+    static std::unique_ptr<PostgresServer> server;
+    TempWorkDir dir;
+    QString connection;
+};
+
+std::unique_ptr<PostgresServer> QueryWindowTest::server;
+
+const QDate June11(2004, 6, 11);
+
+}  // namespace
+
+TEST(QueryWindow, SearchStatements)
+{
+    EXPECT_EQ(TfmQueryPic::SearchStatement(June11, June11.addDays(1), 3),
+              "select * from CAPPICTURE where (CAPTIME between '2004-06-11 00:00:00' and '2004-06-12 23:59:59') "
+              "and VIDEOPORT=3");
+    EXPECT_EQ(TfmQueryPic::SearchStatement(June11, June11.addDays(1), 0),
+              "select * from CAPPICTURE where (CAPTIME between '2004-06-11 00:00:00' and '2004-06-12 23:59:59')");
+}
+
+TEST_P(QueryWindowTest, TheFirstHundredOldestRowsWithTheFirstPicture)
+{
+    QDateTime start(June11, QTime(8, 0));
+    for (int i = 149; i >= 0; --i)
+        insert({i % 4, start.addSecs(i), "op", i == 0 ? picture(200, 150) : QByteArray()});
+    auto w = window();
+    QStringList rows = listed(*w);
+    ASSERT_EQ(rows.size(), 100);
+    EXPECT_EQ(rows.front(), "0 2004-06-11 08:00:00 op");
+    EXPECT_EQ(rows.back(), "3 2004-06-11 08:01:39 op");
+    EXPECT_EQ(shownPicture(*w), QSize(200, 150)) << "the first row's picture";
+    EXPECT_EQ(w->dtpBegin->date(), QDate::currentDate());
+    EXPECT_EQ(w->DBGrid1->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(w->DBGrid1->model()->flags(w->DBGrid1->model()->index(0, 0)) & Qt::ItemIsEditable)
+        << "the grid refuses edits";
+}
+
+TEST_P(QueryWindowTest, DayRangesAndTheInputFilter)
+{
+    insert({1, QDateTime(June11.addDays(-1), QTime(23, 59, 59)), "a", {}});
+    insert({3, QDateTime(June11, QTime(0, 0, 0)), "b", {}});
+    insert({1, QDateTime(June11, QTime(23, 59, 59)), "c", {}});
+    insert({3, QDateTime(June11.addDays(1), QTime(12, 0)), "d", {}});
+    insert({3, QDateTime(June11.addDays(2), QTime(0, 0)), "e", {}});
+    auto w = window();
+    auto operators = [&] {
+        QStringList ops;
+        for (const QString& row : listed(*w))
+            ops << row.section(' ', -1);
+        ops.sort();
+        return ops.join(',');
+    };
+    search(*w, June11, June11.addDays(1), 0);
+    EXPECT_EQ(operators(), "b,c,d");
+    search(*w, June11, June11, 0);
+    EXPECT_EQ(operators(), "b,c") << "one day, from 00:00:00 to 23:59:59";
+    search(*w, June11, June11.addDays(1), 3);
+    EXPECT_EQ(operators(), "b,d") << "input 3 only";
+    search(*w, June11.addDays(1), June11, 0);
+    EXPECT_EQ(operators(), "") << "a reversed range finds nothing";
+}
+
+TEST_P(QueryWindowTest, EachRowShowsItsOwnPictureClippedNotScaled)
+{
+    QByteArray corrupt = picture(100, 100).left(20);
+    insert({1, QDateTime(June11, QTime(1, 0)), "big", picture(640, 480)});
+    insert({1, QDateTime(June11, QTime(2, 0)), "empty", QByteArray()});
+    insert({1, QDateTime(June11, QTime(3, 0)), "corrupt", "not a picture at all"});
+    insert({1, QDateTime(June11, QTime(4, 0)), "small", picture(160, 120)});
+    auto w = window();
+    EXPECT_EQ(shownPicture(*w), QSize(640, 480)) << "drawn at its own size";
+    EXPECT_EQ(w->picImage->size(), QSize(320, 240)) << "the box clips it";
+    w->DBGrid1->selectRow(1);
+    EXPECT_EQ(shownPicture(*w), QSize()) << "an empty picture clears the box";
+    w->DBGrid1->selectRow(3);
+    EXPECT_EQ(shownPicture(*w), QSize(160, 120));
+    w->DBGrid1->selectRow(2);
+    EXPECT_EQ(shownPicture(*w), QSize()) << "a corrupt picture clears the box";
+}
+
+INSTANTIATE_TEST_SUITE_P(SQLiteAndPostgres, QueryWindowTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "PostgreSQL" : "SQLite"; });
+
+TEST(QueryWindow, ADatabaseErrorEndsTheShowingWithItsText)
+{
+    TempWorkDir dir;
+    qputenv("TARVELO_MESSAGE_LOG", QFile::encodeName(dir.file("messages.log")));
+    auto w = std::make_unique<TfmQueryPic>("Provider=SQLite;Data Source=" + dir.file("empty.db"));
+    w->runModal();  // returns at once: the table is missing
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(QString::fromUtf8(readBytes(dir.file("messages.log"))).contains("no such table"));
+    w.reset();
+    qunsetenv("TARVELO_MESSAGE_LOG");
+}
