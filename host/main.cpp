@@ -26,17 +26,26 @@ bool noDisplay()
     return empty("DISPLAY") && empty("WAYLAND_DISPLAY");
 }
 
-// With nobody at the screen, message boxes are read out and closed.
+// With nobody at the screen, message boxes are read out and closed, and
+// other modal windows are closed once they have been seen for a moment.
 void closeMessageBoxesAsTheyAppear(QApplication& app)
 {
     auto* timer = new QTimer(&app);
     QObject::connect(timer, &QTimer::timeout, [] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        std::printf("message box: %s\n", box->text().toUtf8().constData());
-        std::fflush(stdout);
-        box->accept();
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            std::printf("message box: %s\n", box->text().toUtf8().constData());
+            std::fflush(stdout);
+            box->accept();
+        } else if (modal) {
+            int seen = modal->property("tarvelo-seen").toInt() + 1;
+            modal->setProperty("tarvelo-seen", seen);
+            if (seen < 10)
+                return;
+            std::printf("window closed: %s\n", modal->windowTitle().toUtf8().constData());
+            std::fflush(stdout);
+            modal->close();
+        }
     });
     timer->start(50);
 }

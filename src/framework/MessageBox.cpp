@@ -9,13 +9,16 @@
 #include <cstdlib>
 
 namespace tarvelo {
+
+bool unattended();
+
 namespace {
 
 bool logUnattended(const QString& text)
 {
-    const char* path = std::getenv("TARVELO_MESSAGE_LOG");
-    if (!path || !*path)
+    if (!unattended())
         return false;
+    const char* path = std::getenv("TARVELO_MESSAGE_LOG");
     QFile log(QString::fromLocal8Bit(path));
     if (log.open(QIODevice::Append | QIODevice::Text))
         log.write((text + '\n').toUtf8());
@@ -29,6 +32,12 @@ QString boxTitle()
 }
 
 }  // namespace
+
+bool unattended()
+{
+    const char* path = std::getenv("TARVELO_MESSAGE_LOG");
+    return path && *path;
+}
 
 void showMessage(const QString& text)
 {

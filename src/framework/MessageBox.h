@@ -13,6 +13,9 @@ namespace tarvelo {
 // standard error. The box belongs to the host's window.
 void showMessage(const QString& text);
 
+// True when TARVELO_MESSAGE_LOG names a file: nobody is at the screen.
+bool unattended();
+
 enum class MessageIcon { None, Information, Critical };
 
 // The same, with a caption and an icon.

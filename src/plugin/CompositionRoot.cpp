@@ -4,6 +4,7 @@
 #include "capture/DriverRegistry.h"
 #include "capture/GstDrivers.h"
 #include "console/FormVideo.h"
+#include "playback/FormPlayAVI.h"
 #include "plugin/FrameImport.h"
 #include "settings/FormParam.h"
 
@@ -44,6 +45,15 @@ private:
     TfmQueryPic form_;
 };
 
+// The playback window for one modal run.
+class Playback final : public ModalWindow {
+public:
+    void runModal() override { form_.runModal(); }
+
+private:
+    TfmPlayAVI form_;
+};
+
 std::unique_ptr<ConsoleWindow> makeConsole(const LibraryState& library)
 {
     ConsoleServices services;
@@ -56,13 +66,13 @@ std::unique_ptr<ConsoleWindow> makeConsole(const LibraryState& library)
     return std::make_unique<VideoConsole>(std::move(services));
 }
 
-// The playback window joins the others here; none of the windows knows the
-// exports.
+// None of the windows knows the exports.
 WindowFactories windowFactories(const LibraryState& library)
 {
     WindowFactories factories;
     factories.console = [&library] { return makeConsole(library); };
     factories.queryPictures = [&library] { return std::make_unique<PictureQuery>(library.AdoString); };
+    factories.playback = [] { return std::make_unique<Playback>(); };
     return factories;
 }
 

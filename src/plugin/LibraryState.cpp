@@ -1,6 +1,11 @@
 #include "plugin/LibraryState.h"
 
 #include "framework/Application.h"
+#include "framework/MessageBox.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
 
 namespace tarvelo {
 
@@ -46,6 +51,13 @@ void RunModalWindow(const std::function<std::unique_ptr<ModalWindow>()>& factory
         ModalWindow*& ref;
         ~Forget() { ref = nullptr; }
     } forget{reference};
+    // With nobody at the screen the window is closed as soon as it shows,
+    // as its message boxes are answered at once.
+    if (unattended())
+        QTimer::singleShot(0, [] {
+            if (QWidget* shown = QApplication::activeModalWidget())
+                shown->close();
+        });
     window->runModal();
 }
 

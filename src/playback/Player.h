@@ -1,0 +1,67 @@
+#pragma once
+// The media player of the playback window, over GStreamer's playbin. It
+// opens one file at a time, paused at its start, and is driven by the
+// player's buttons; the decoded pictures go to whoever shows them. It has
+// no widgets: the window draws the pictures.
+//
+// Use it from the thread that made it; pictures arrive on GStreamer's
+// threads and are handed over through `onPicture`.
+
+#include "capture/GstSupport.h"
+
+#include <QImage>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+
+namespace tarvelo {
+
+class PlayerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Player {
+public:
+    Player();
+    ~Player();  // closes the file
+
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // Closes what is open, then opens `file` paused at its start. Throws
+    // PlayerError with the media system's text when it cannot.
+    void open(const QString& file);
+    void close();
+    bool isOpen() const { return pipeline_ != nullptr; }
+
+    // The seven buttons: next goes to the end, previous to the start, step
+    // and back move by one tenth of the length.
+    void play();
+    void pause();
+    void stop();
+    void next();
+    void previous();
+    void step();
+    void back();
+
+    int64_t lengthMs() const { return lengthMs_; }
+    int64_t positionMs() const;
+    bool playing() const;
+
+    // Each decoded picture, on a streaming thread.
+    std::function<void(const QImage&)> onPicture;
+
+private:
+    void seekTo(int64_t ms);
+    void waitForState(GstState state);
+    static GstFlowReturn newSample(GstElement* sink, gpointer self);
+
+    GstElementPtr pipeline_;
+    int64_t lengthMs_ = 0;
+    std::atomic<int> inCallback_{0};
+};
+
+}  // namespace tarvelo
