@@ -255,19 +255,11 @@ void GstSession::onSample(GstElement* appsink)
     g_signal_emit_by_name(appsink, "pull-sample", &sample);
     if (!sample)
         return;
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
-    int width = 0, height = 0;
-    gst_structure_get_int(s, "width", &width);
-    gst_structure_get_int(s, "height", &height);
-    GstMapInfo map;
-    if (buffer && width > 0 && height > 0 && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        int stride = int(map.size / size_t(height));
-        QImage frame = QImage(map.data, width, height, stride, QImage::Format_RGB32).copy();
-        VIDEOHDR header{map.data, uint32_t(map.size), uint32_t(map.size), milliseconds(GST_BUFFER_PTS(buffer)), 0,
+    if (MappedSample mapped(sample); mapped.valid()) {
+        QImage frame = mapped.copy();
+        VIDEOHDR header{mapped.data(), mapped.size(), mapped.size(), milliseconds(mapped.presentationTime()), 0,
                         VideoFlags};
         sink_.frameArrived(frame, &header);
-        gst_buffer_unmap(buffer, &map);
         // Notified under the lock: the session's destructor takes it once the
         // pipeline has stopped, and so knows this thread is done with it.
         std::lock_guard lock(eventsMutex_);

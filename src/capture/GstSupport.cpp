@@ -20,4 +20,32 @@ bool EnsureGstreamer()
     return ready;
 }
 
+MappedSample::MappedSample(GstSample* sample)
+{
+    if (!sample)
+        return;
+    buffer_ = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample);
+    if (!buffer_ || !caps)
+        return;
+    GstStructure* s = gst_caps_get_structure(caps, 0);
+    gst_structure_get_int(s, "width", &width_);
+    gst_structure_get_int(s, "height", &height_);
+    mapped_ = width_ > 0 && height_ > 0 && gst_buffer_map(buffer_, &map_, GST_MAP_READ);
+}
+
+MappedSample::~MappedSample()
+{
+    if (mapped_)
+        gst_buffer_unmap(buffer_, &map_);
+}
+
+QImage MappedSample::copy() const
+{
+    if (!mapped_)
+        return {};
+    int stride = int(map_.size / size_t(height_));
+    return QImage(map_.data, width_, height_, stride, QImage::Format_RGB32).copy();
+}
+
 }  // namespace tarvelo

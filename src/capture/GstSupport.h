@@ -1,6 +1,7 @@
 #pragma once
 // Ownership of GStreamer objects, and its one-time start.
 
+#include <QImage>
 #include <gst/gst.h>
 #include <memory>
 
@@ -28,5 +29,28 @@ using GstCapsPtr = std::unique_ptr<GstCaps, GstCapsUnref>;
 
 // Initialises GStreamer once per process; false when it cannot start.
 bool EnsureGstreamer();
+
+// The BGRx picture of an appsink sample, mapped for reading while this
+// lives. The sample stays the caller's.
+class MappedSample {
+public:
+    explicit MappedSample(GstSample* sample);
+    ~MappedSample();
+    MappedSample(const MappedSample&) = delete;
+    MappedSample& operator=(const MappedSample&) = delete;
+
+    bool valid() const { return mapped_; }
+    QImage copy() const;  // the picture, owning its pixels
+    uint8_t* data() const { return map_.data; }
+    uint32_t size() const { return uint32_t(map_.size); }
+    GstClockTime presentationTime() const { return buffer_ ? GST_BUFFER_PTS(buffer_) : GST_CLOCK_TIME_NONE; }
+
+private:
+    GstBuffer* buffer_ = nullptr;
+    GstMapInfo map_{};
+    int width_ = 0;
+    int height_ = 0;
+    bool mapped_ = false;
+};
 
 }  // namespace tarvelo

@@ -86,20 +86,10 @@ GstFlowReturn Player::newSample(GstElement* sink, gpointer data)
     self->inCallback_.fetch_add(1, std::memory_order_acquire);
     GstSample* sample = nullptr;
     g_signal_emit_by_name(sink, "pull-sample", &sample);
-    if (sample) {
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
-        int width = 0, height = 0;
-        gst_structure_get_int(s, "width", &width);
-        gst_structure_get_int(s, "height", &height);
-        GstMapInfo map;
-        if (buffer && width > 0 && height > 0 && self->onPicture && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            int stride = int(map.size / size_t(height));
-            self->onPicture(QImage(map.data, width, height, stride, QImage::Format_RGB32).copy());
-            gst_buffer_unmap(buffer, &map);
-        }
+    if (MappedSample mapped(sample); mapped.valid() && self->onPicture)
+        self->onPicture(mapped.copy());
+    if (sample)
         gst_sample_unref(sample);
-    }
     self->inCallback_.fetch_sub(1, std::memory_order_release);
     return GST_FLOW_OK;
 }
