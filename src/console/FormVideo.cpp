@@ -80,6 +80,7 @@ TfmVideo::TfmVideo(ConsoleServices services)
 TfmVideo::~TfmVideo()
 {
     releaseHeadButtons();
+    MSerialPort.waitUntilSent(std::chrono::milliseconds(200));  // a last release must reach the head
     MSerialPort.StopThreads();
     MSerialPort.ClosePorts();
 }

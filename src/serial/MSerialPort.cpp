@@ -2,6 +2,8 @@
 
 #include "framework/Log.h"
 
+#include <thread>
+
 namespace tarvelo {
 
 TMSerialPort::TMSerialPort(SerialPlatform& platform) : platform_(platform) {}
@@ -79,6 +81,23 @@ bool TMSerialPort::StopThreads()
 
 // Runs on the receive thread, where a handler's exception would end the
 // process: it is logged, and the thread goes on polling.
+bool TMSerialPort::waitUntilSent(std::chrono::milliseconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        bool queued = false;
+        for (int32_t i = 0; i < count_ && !queued; ++i) {
+            std::lock_guard lock(ports_[size_t(i)]->Lock);
+            queued = !ports_[size_t(i)]->Ring.empty();
+        }
+        if (!queued)
+            return true;
+        if (!sendThread_ || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 void TMSerialPort::DoReceiveData(int32_t index, const uint8_t* data, int32_t len)
 {
     if (OnReceiveData)

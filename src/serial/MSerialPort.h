@@ -12,6 +12,7 @@
 #include "serial/SerialPlatform.h"
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,10 @@ public:
 
     bool StartThreads();
     bool StopThreads();
+
+    // Waits, at most `limit`, until the send thread has taken every queued
+    // byte. False when bytes are still queued.
+    bool waitUntilSent(std::chrono::milliseconds limit);
 
     void DoReceiveData(int32_t index, const uint8_t* data, int32_t len);
     TPortReceiveData OnReceiveData;

@@ -175,6 +175,23 @@ TEST_F(MSerialPortTest, RowsOpenedWhileRunningWaitForTheNextStart)
     serial.StopThreads();
 }
 
+// A console going away first lets its last commands (a camera head's
+// release) leave; with no send thread nothing ever would.
+TEST_F(MSerialPortTest, WaitingUntilWhatIsQueuedHasLeft)
+{
+    ASSERT_TRUE(serial.OpenPort(1, 9600, 8, 'n', 1));
+    send(serial, 1, bytes(250));
+    EXPECT_FALSE(serial.waitUntilSent(50ms)) << "no send thread";
+    serial.StartThreads();
+    EXPECT_TRUE(serial.waitUntilSent(2000ms));
+    serial.StopThreads();
+    auto writes = platform.writes(1, 250);
+    size_t total = 0;
+    for (const auto& w : writes)
+        total += w.size();
+    EXPECT_EQ(total, 250u);
+}
+
 TEST_F(MSerialPortTest, ClosingDropsWhatIsQueuedAndLaterSends)
 {
     serial.ClosePorts();  // empty table: nothing happens
