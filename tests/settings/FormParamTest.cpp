@@ -83,9 +83,7 @@ TEST_F(FormParamTest, ParityLettersShowAndComeBack)
         TfmParam dialog;
         EXPECT_EQ(dialog.cbParity->currentText(), QString::fromUtf8(c.shown));
         dialog.btConfirm->click();
-        TPortParam line;
-        TIniData().ReadPortParam(line);
-        EXPECT_EQ(line.Parity, c.written);
+        EXPECT_TRUE(storedKeys().contains(QString("串口/校验位=") + c.written)) << storedKeys().toStdString();
     }
 }
 
@@ -117,14 +115,12 @@ TEST_F(FormParamTest, UnlistedNumbersAndEmptiedSpinBoxesAreSaved)
     dialog.cbDataBase->setChecked(true);
     dialog.edDir->setText("/监控/图片");
     dialog.btConfirm->click();
-    TIniData stored;
-    TPortParam line;
-    stored.ReadPortParam(line);
-    EXPECT_EQ(line.BaudRate, 57600);
-    EXPECT_EQ(stored.ReadMonitorPort(), 0) << "an emptied spin box";
-    EXPECT_EQ(stored.ReadCardIndex(), 0) << "a lone sign";
-    EXPECT_TRUE(stored.ReadSaveToDatabase());
-    EXPECT_EQ(stored.ReadPictureDirText(), "/监控/图片");
+    QString stored = storedKeys();
+    EXPECT_TRUE(stored.contains("串口/波特率=57600")) << stored.toStdString();
+    EXPECT_TRUE(stored.contains("视频端口/主监视器=0")) << "an emptied spin box";
+    EXPECT_TRUE(stored.contains("设置/视频卡号=0")) << "a lone sign";
+    EXPECT_TRUE(stored.contains("设置/数据库启用=1"));
+    EXPECT_TRUE(stored.contains("设置/图片目录=/监控/图片"));
 }
 
 TEST_F(FormParamTest, CancelAndTheCloseBoxWriteNothing)
