@@ -24,10 +24,15 @@ void jumpBack(j_common_ptr info)
     std::longjmp(errors->exit, 1);
 }
 
+// Warnings (a picture cut short, stray bytes) are not printed: a picture
+// that cannot be shown is simply not shown.
+void staySilent(j_common_ptr) {}
+
 void installErrors(j_common_ptr info, ErrorManager& errors)
 {
     info->err = jpeg_std_error(&errors.base);
     errors.base.error_exit = jumpBack;
+    errors.base.output_message = staySilent;
 }
 
 // Destroying a struct that was never created (its memory manager still
