@@ -47,6 +47,9 @@ public:
 
     static QStringList stepNames();
 
+    // The window Frame_Init hands over: the library's windows belong to it.
+    void setAppWindow(TarveloWindow window) { options_.appWindow = window; }
+
     std::function<void(int ms)> wait;  // lets the UI breathe between steps
 
 private:

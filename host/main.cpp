@@ -106,5 +106,6 @@ int main(int argc, char** argv)
         return 1;
     host::HostWindow window(session);
     window.show();
+    session.setAppWindow(TarveloWindow(window.winId()));
     return QApplication::exec();
 }
