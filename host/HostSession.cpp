@@ -8,10 +8,14 @@
 namespace host {
 namespace {
 
+std::function<void(const QString&)> reportListener;
+
 void say(const QString& line)
 {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
+    if (reportListener)
+        reportListener(line);
 }
 
 template <typename Function>
@@ -29,6 +33,11 @@ const char* yesNo(bool value)
 }
 
 }  // namespace
+
+void setReportListener(std::function<void(const QString&)> listener)
+{
+    reportListener = std::move(listener);
+}
 
 HostSession::HostSession(Options options) : options_(std::move(options)) {}
 

@@ -23,6 +23,9 @@ struct Exports {
     decltype(&Video_CapturePicture) capturePicture = nullptr;
 };
 
+// Where the host's report of each call goes besides standard output.
+void setReportListener(std::function<void(const QString&)> listener);
+
 class HostSession {
 public:
     struct Options {

@@ -2,31 +2,93 @@
 
 #include "HostSession.h"
 
+#include <QFormLayout>
 #include <QGridLayout>
-#include <QLabel>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
 
 namespace host {
 
-HostWindow::HostWindow(HostSession& session) : session_(session), argument_(new QLineEdit(this))
+HostWindow::HostWindow(HostSession& session, ServiceAnswers answers, const QString& adoString,
+                       const QString& operatorName)
+    : session_(session),
+      answers_(std::move(answers)),
+      ado_(new QLineEdit(adoString, this)),
+      operator_(new QLineEdit(operatorName, this)),
+      extra_(new QLineEdit(this)),
+      right_(new QSpinBox(this)),
+      camera_(new QSpinBox(this)),
+      log_(new QPlainTextEdit(this))
 {
     setWindowTitle(QStringLiteral("tarvelo-host"));
-    auto* layout = new QGridLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Argument (number, text, or operator,extra):"), this), 0, 0, 1, 3);
-    layout->addWidget(argument_, 1, 0, 1, 3);
-    int index = 0;
-    for (const QString& name : HostSession::stepNames()) {
-        if (name == "wait")
-            continue;
-        auto* button = new QPushButton(name, this);
-        connect(button, &QPushButton::clicked, this, [this, name] {
-            QString arg = argument_->text();
-            run(arg.isEmpty() ? name : name + '=' + arg);
-        });
-        layout->addWidget(button, 2 + index / 3, index % 3);
-        ++index;
-    }
+    right_->setRange(-1000, 1000);
+    right_->setValue(answers_.right);
+    camera_->setRange(-100000, 100000);
+    camera_->setValue(1);
+    log_->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(hostGroup());
+    layout->addWidget(consoleGroup());
+    layout->addWidget(log_, 1);
+    resize(520, 520);
+}
+
+QWidget* HostWindow::hostGroup()
+{
+    auto* group = new QGroupBox(QStringLiteral("The host"), this);
+    auto* form = new QFormLayout(group);
+    form->addRow(QStringLiteral("Connection string"), ado_);
+    form->addRow(QStringLiteral("Operator name"), operator_);
+    form->addRow(QStringLiteral("Second parameter"), extra_);
+    form->addRow(QStringLiteral("Frame_HaveRight answers"), right_);
+    connect(right_, &QSpinBox::valueChanged, this, [this](int value) {
+        answers_.right = value;
+        setServiceAnswers(answers_);
+    });
+    auto* buttons = new QGridLayout;
+    auto add = [&](const QString& caption, int column, std::function<QString()> step) {
+        auto* b = new QPushButton(caption, group);
+        connect(b, &QPushButton::clicked, this, [this, step] { run(step()); });
+        buttons->addWidget(b, 0, column);
+    };
+    add(QStringLiteral("Frame_Init"), 0, [] { return QStringLiteral("Frame_Init"); });
+    add(QStringLiteral("Frame_SetAdoString"), 1, [this] { return "Frame_SetAdoString=" + ado_->text(); });
+    add(QStringLiteral("Frame_SetParam"), 2,
+        [this] { return "Frame_SetParam=" + operator_->text() + ',' + extra_->text(); });
+    form->addRow(buttons);
+    return group;
+}
+
+QWidget* HostWindow::consoleGroup()
+{
+    auto* group = new QGroupBox(QStringLiteral("The library's windows"), this);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(camera_, 0, 0);
+    auto add = [&](const QString& caption, int row, int column, std::function<QString()> step) {
+        auto* b = new QPushButton(caption, group);
+        connect(b, &QPushButton::clicked, this, [this, step] { run(step()); });
+        grid->addWidget(b, row, column);
+    };
+    add(QStringLiteral("Video_SwitchToMonitor"), 0, 1,
+        [this] { return "Video_SwitchToMonitor=" + QString::number(camera_->value()); });
+    add(QStringLiteral("Video_SwitchToTV"), 0, 2,
+        [this] { return "Video_SwitchToTV=" + QString::number(camera_->value()); });
+    add(QStringLiteral("Console (1)"), 1, 0, [] { return QStringLiteral("Frame_ExecFunc=1"); });
+    add(QStringLiteral("Picture query (2)"), 1, 1, [] { return QStringLiteral("Frame_ExecFunc=2"); });
+    add(QStringLiteral("Playback (3)"), 1, 2, [] { return QStringLiteral("Frame_ExecFunc=3"); });
+    add(QStringLiteral("Video_CapturePicture"), 2, 0, [] { return QStringLiteral("Video_CapturePicture"); });
+    add(QStringLiteral("Frame_FreeChild"), 2, 1, [] { return QStringLiteral("Frame_FreeChild"); });
+    add(QStringLiteral("Frame_FreeAll"), 2, 2, [] { return QStringLiteral("Frame_FreeAll"); });
+    return group;
+}
+
+void HostWindow::log(const QString& line)
+{
+    log_->appendPlainText(line);
 }
 
 void HostWindow::run(const QString& step)

@@ -1,10 +1,14 @@
 #pragma once
-// The stand-in host's main window: a button for every export and a log.
+// The stand-in host's main window: every export with the values it passes,
+// the answers the host gives, and a log of what each call did.
+
+#include "HostServices.h"
 
 #include <QWidget>
 
 class QLineEdit;
 class QPlainTextEdit;
+class QSpinBox;
 
 namespace host {
 
@@ -13,13 +17,23 @@ class HostSession;
 class HostWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit HostWindow(HostSession& session);
+    HostWindow(HostSession& session, ServiceAnswers answers, const QString& adoString, const QString& operatorName);
+
+    void log(const QString& line);
 
 private:
+    QWidget* hostGroup();
+    QWidget* consoleGroup();
     void run(const QString& step);
 
     HostSession& session_;
-    QLineEdit* argument_;
+    ServiceAnswers answers_;
+    QLineEdit* ado_;
+    QLineEdit* operator_;
+    QLineEdit* extra_;
+    QSpinBox* right_;
+    QSpinBox* camera_;
+    QPlainTextEdit* log_;
 };
 
 }  // namespace host

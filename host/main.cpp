@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +53,28 @@ void closeMessageBoxesAsTheyAppear(QApplication& app)
     timer->start(50);
 }
 
+// The default connection string names an SQLite file: the host makes sure
+// it holds the snapshot table and its index, as a site's database would.
+void prepareDatabase(const QString& adoString)
+{
+    static const QRegularExpression sqlite(QStringLiteral("^\\s*Provider=SQLite;\\s*Data Source=([^;]+)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    auto match = sqlite.match(adoString);
+    if (!match.hasMatch())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("host"));
+        db.setDatabaseName(match.captured(1).trimmed());
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.exec(QStringLiteral("create table if not exists CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, "
+                                      "OPERATOR char(10), PICTURE blob)"));
+            query.exec(QStringLiteral("create index if not exists CAPPICTURE_CAPTIME on CAPPICTURE (CAPTIME)"));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("host"));
+}
+
 void processEventsFor(int ms)
 {
     QElapsedTimer clock;
@@ -85,7 +110,9 @@ int main(int argc, char** argv)
     parser.addPositionalArgument("steps", "Exports to call, in order.", "[step...]");
     parser.process(app);
 
-    host::setServiceAnswers({parser.value(right).toInt(), parser.value(workPath), parser.isSet(nullWorkPath)});
+    host::ServiceAnswers answers{parser.value(right).toInt(), parser.value(workPath), parser.isSet(nullWorkPath)};
+    host::setServiceAnswers(answers);
+    prepareDatabase(parser.value(ado));
     if (parser.isSet(closeBoxes) || noDisplay())
         closeMessageBoxesAsTheyAppear(app);
 
@@ -104,7 +131,8 @@ int main(int argc, char** argv)
     }
     if (!session.load())
         return 1;
-    host::HostWindow window(session);
+    host::HostWindow window(session, answers, parser.value(ado), parser.value(op));
+    host::setReportListener([&window](const QString& line) { window.log(line); });
     window.show();
     session.setAppWindow(TarveloWindow(window.winId()));
     return QApplication::exec();
