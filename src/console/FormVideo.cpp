@@ -80,6 +80,11 @@ TfmVideo::TfmVideo(ConsoleServices services)
 TfmVideo::~TfmVideo()
 {
     releaseHeadButtons();
+    for (HeadButtonWidget* b : headButtons) {
+        // The buttons go with the window's children, after the link below.
+        b->onPress = nullptr;
+        b->onRelease = nullptr;
+    }
     MSerialPort.waitUntilSent(std::chrono::milliseconds(200));  // a last release must reach the head
     MSerialPort.StopThreads();
     MSerialPort.ClosePorts();
