@@ -6,6 +6,7 @@
 #include "framework/JpegImage.h"
 #include "framework/SpinEdit.h"
 #include "framework/WindowFont.h"
+#include "framework/WindowParts.h"
 
 #include <QCloseEvent>
 #include <QDateEdit>
@@ -22,21 +23,9 @@ namespace {
 
 const QString InitialStatement = QStringLiteral("select top 100 * from CAPPICTURE order by CAPTIME");
 
-QFrame* panel(QWidget* parent, const QRect& geometry)
-{
-    auto* frame = new QFrame(parent);
-    frame->setGeometry(geometry);
-    frame->setFrameShape(QFrame::Panel);
-    frame->setFrameShadow(QFrame::Raised);
-    return frame;
-}
-
-void label(QWidget* parent, const QString& text, int x, int y)
-{
-    auto* l = new QLabel(text, parent);
-    l->move(x, y - 2);
-    l->adjustSize();
-}
+// The labels' design positions are of their text; this font draws it two
+// pixels below the label's top.
+constexpr int LabelRaise = 2;
 
 QDateEdit* datePicker(QWidget* parent, const QRect& geometry)
 {
@@ -68,12 +57,12 @@ TfmQueryPic::~TfmQueryPic() = default;
 
 void TfmQueryPic::buildSearchPanel()
 {
-    QFrame* top = panel(this, QRect(0, 0, 607, 49));
-    label(top, QStringLiteral("起始时间"), 9, 19);
+    QFrame* top = MakePanel(this, QRect(0, 0, 607, 49), QFrame::Raised);
+    MakeLabel(top, QStringLiteral("起始时间"), 9, 19 - LabelRaise);
     dtpBegin = datePicker(top, QRect(60, 15, 111, 20));
-    label(top, QStringLiteral("结束时间"), 184, 19);
+    MakeLabel(top, QStringLiteral("结束时间"), 184, 19 - LabelRaise);
     dtpEnd = datePicker(top, QRect(238, 15, 109, 20));
-    label(top, QStringLiteral("视频源"), 370, 19);
+    MakeLabel(top, QStringLiteral("视频源"), 370, 19 - LabelRaise);
     sePort = new SpinEdit(0, 100000, 0, top);
     sePort->setGeometry(413, 15, 57, 21);
     btQuery = new QPushButton(QStringLiteral("查询(&Q)"), top);
@@ -83,8 +72,8 @@ void TfmQueryPic::buildSearchPanel()
 
 void TfmQueryPic::buildPicturePanel()
 {
-    QFrame* right = panel(this, QRect(251, 49, 356, 280));
-    label(right, QStringLiteral("图片"), 18, 7);
+    QFrame* right = MakePanel(this, QRect(251, 49, 356, 280), QFrame::Raised);
+    MakeLabel(right, QStringLiteral("图片"), 18, 7 - LabelRaise);
     picImage = new QLabel(right);
     picImage->setGeometry(18, 28, 320, 240);
     picImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // its own size, clipped, not scaled

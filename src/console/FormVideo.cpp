@@ -4,6 +4,7 @@
 #include "framework/ErrorGuard.h"
 #include "framework/SpinEdit.h"
 #include "framework/WindowFont.h"
+#include "framework/WindowParts.h"
 #include "settings/IniData.h"
 
 #include <QCloseEvent>
@@ -19,23 +20,6 @@ namespace {
 
 const QString PortSettingsWrong = QStringLiteral("矩阵连接串口参数有误");
 const QString NoCaptureDevice = QStringLiteral("无视频捕捉设备(卡)");
-
-QFrame* panel(QWidget* parent, const QRect& geometry, QFrame::Shadow bevel)
-{
-    auto* frame = new QFrame(parent);
-    frame->setGeometry(geometry);
-    frame->setFrameShape(bevel == QFrame::Plain ? QFrame::NoFrame : QFrame::Panel);
-    frame->setFrameShadow(bevel);
-    return frame;
-}
-
-QLabel* label(QWidget* parent, const QString& text, int x, int y)
-{
-    auto* l = new QLabel(text, parent);
-    l->move(x, y);
-    l->adjustSize();
-    return l;
-}
 
 QPushButton* button(QWidget* parent, const QString& caption, const QRect& geometry)
 {
@@ -105,7 +89,7 @@ void TfmVideo::buildWindow()
 
 QFrame* TfmVideo::buildButtonBar()
 {
-    QFrame* bar = panel(this, QRect(0, 307, 436, 44), QFrame::Plain);
+    QFrame* bar = MakePanel(this, QRect(0, 307, 436, 44), QFrame::Plain);
     auto* bevel = new QFrame(bar);
     bevel->setGeometry(0, 0, 436, 2);
     bevel->setFrameShape(QFrame::HLine);
@@ -126,24 +110,24 @@ QFrame* TfmVideo::buildButtonBar()
 
 QFrame* TfmVideo::buildPictureAndPad()
 {
-    QFrame* top = panel(this, QRect(0, 0, 436, 242), QFrame::Sunken);
-    QFrame* frame = panel(top, QRect(1, 1, 322, 240), QFrame::Sunken);
+    QFrame* top = MakePanel(this, QRect(0, 0, 436, 242), QFrame::Sunken);
+    QFrame* frame = MakePanel(top, QRect(1, 1, 322, 240), QFrame::Sunken);
     VideoCap = new TVideoCap(frame, *services_.Capture);
     VideoCap->setObjectName(QStringLiteral("VideoCap"));
     VideoCap->setGeometry(1, 1, 320, 238);
     VideoCap->setMicroSecPerFrame(50000);
-    QFrame* pad = panel(top, QRect(323, 1, 112, 240), QFrame::Plain);
+    QFrame* pad = MakePanel(top, QRect(323, 1, 112, 240), QFrame::Plain);
     buildPad(pad);
     return top;
 }
 
 void TfmVideo::buildPad(QFrame* pad)
 {
-    label(pad, QStringLiteral("--控制操作--"), 21, 15);
-    label(pad, QStringLiteral("缩放"), 14, 59);
-    label(pad, QStringLiteral("焦距"), 14, 86);
-    label(pad, QStringLiteral("光圈"), 14, 113);
-    label(pad, QStringLiteral("云台"), 44, 186);
+    MakeLabel(pad, QStringLiteral("--控制操作--"), 21, 15);
+    MakeLabel(pad, QStringLiteral("缩放"), 14, 59);
+    MakeLabel(pad, QStringLiteral("焦距"), 14, 86);
+    MakeLabel(pad, QStringLiteral("光圈"), 14, 113);
+    MakeLabel(pad, QStringLiteral("云台"), 44, 186);
     for (size_t i = 0; i < HeadFunctions.size(); ++i) {
         auto* b = new HeadButtonWidget(HeadFunctions[i].button, pad);
         b->setGeometry(HeadButtonPlaces[i]);
@@ -156,16 +140,16 @@ void TfmVideo::buildPad(QFrame* pad)
 
 QFrame* TfmVideo::buildSwitchRow()
 {
-    QFrame* row = panel(this, QRect(0, 242, 436, 65), QFrame::Plain);
-    label(row, QStringLiteral("视频口"), 14, 17);
+    QFrame* row = MakePanel(this, QRect(0, 242, 436, 65), QFrame::Plain);
+    MakeLabel(row, QStringLiteral("视频口"), 14, 17);
     sePort = new SpinEdit(1, 100000, 1, row);
     sePort->setGeometry(63, 13, 49, 21);
     btSwitch = button(row, QStringLiteral("切换(Q)"), QRect(148, 12, 75, 22));
     btRecord = button(row, QStringLiteral("录制(&R)"), QRect(244, 12, 75, 22));
     btRecord->setVisible(false);  // nothing in the library shows it
     btCapture = button(row, QStringLiteral("抓拍(&Z)"), QRect(339, 12, 75, 22));
-    label(row, QStringLiteral("提  示"), 14, 45);
-    lShow = label(row, QStringLiteral("lShow"), 62, 45);
+    MakeLabel(row, QStringLiteral("提  示"), 14, 45);
+    lShow = MakeLabel(row, QStringLiteral("lShow"), 62, 45);
     lShow->setMinimumWidth(360);
     connect(btSwitch, &QPushButton::clicked, this, [this] { guarded([this] { SwitchToMonitor(sePort->number()); }); });
     connect(btCapture, &QPushButton::clicked, this, [this] { guarded([this] { TakeSnapshot(operatorName_); }); });
