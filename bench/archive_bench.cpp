@@ -136,7 +136,7 @@ void playback(const QString& dir)
     QString file = dir + "/playback.avi";
     {
         NoSink sink;
-        GstSession session({"videotestsrc is-live=true pattern=ball", "25/1", "", "", {}, {640, 480, "BGRx"}}, sink);
+        GstSession session({"videotestsrc is-live=true pattern=ball", "25/1", "", "", {}, {640, 480, "BGRx"}, {}}, sink);
         session.start();
         RecordingRequest request;
         request.file = file;

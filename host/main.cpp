@@ -5,6 +5,8 @@
 #include "HostServices.h"
 #include "HostSession.h"
 #include "HostWindow.h"
+#include "ScriptedUser.h"
+#include "StepRunner.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -30,17 +32,18 @@ bool noDisplay()
 }
 
 // With nobody at the screen, message boxes are read out and closed, and
-// other modal windows are closed once they have been seen for a moment.
-void closeMessageBoxesAsTheyAppear(QApplication& app)
+// other modal windows are closed once they have been seen for a moment,
+// unless a script acts in them.
+void closeMessageBoxesAsTheyAppear(QApplication& app, bool windowsToo)
 {
     auto* timer = new QTimer(&app);
-    QObject::connect(timer, &QTimer::timeout, [] {
+    QObject::connect(timer, &QTimer::timeout, [windowsToo] {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             std::printf("message box: %s\n", box->text().toUtf8().constData());
             std::fflush(stdout);
             box->accept();
-        } else if (modal) {
+        } else if (modal && windowsToo) {
             int seen = modal->property("tarvelo-seen").toInt() + 1;
             modal->setProperty("tarvelo-seen", seen);
             if (seen < 10)
@@ -106,34 +109,43 @@ int main(int argc, char** argv)
                            "Provider=SQLite;Data Source=tarvelo.db");
     QCommandLineOption op("operator", "The operator name Frame_SetParam passes.", "name", "admin");
     QCommandLineOption closeBoxes("close-messages", "Print and close message boxes (automatic without a display).");
-    parser.addOptions({library, right, workPath, nullWorkPath, ado, op, closeBoxes});
+    QCommandLineOption shots("shots", "Where shot=NAME steps save their pictures.", "dir", "screenshots");
+    QCommandLineOption openConsole("open-console", "With the window: initialise the library and open the console.");
+    parser.addOptions({library, right, workPath, nullWorkPath, ado, op, closeBoxes, shots, openConsole});
     parser.addPositionalArgument("steps", "Exports to call, in order.", "[step...]");
     parser.process(app);
 
     host::ServiceAnswers answers{parser.value(right).toInt(), parser.value(workPath), parser.isSet(nullWorkPath)};
     host::setServiceAnswers(answers);
     prepareDatabase(parser.value(ado));
+    const QStringList steps = parser.positionalArguments();
     if (parser.isSet(closeBoxes) || noDisplay())
-        closeMessageBoxesAsTheyAppear(app);
+        closeMessageBoxesAsTheyAppear(app, !host::StepRunner::drivesWindows(steps));
 
     host::HostSession session({parser.value(library), 0, parser.value(ado), parser.value(op), QString()});
     session.wait = processEventsFor;
-    const QStringList steps = parser.positionalArguments();
     if (!steps.isEmpty()) {
-        int failures = 0;
-        QTimer::singleShot(0, [&] {
-            for (const QString& step : steps)
-                failures += session.runStep(step) ? 0 : 1;
-            session.unload();
-            QApplication::exit(failures == 0 ? 0 : 1);
-        });
-        return QApplication::exec();
+        QApplication::setQuitOnLastWindowClosed(false);  // the script ends the host, not Frame_FreeAll
+        host::ScriptedUser user(parser.value(shots));
+        host::StepRunner runner(session, user);
+        runner.start(steps, [](bool ok) { QApplication::exit(ok ? 0 : 1); });
+        int result = QApplication::exec();
+        session.unload();  // every call has returned: the library can go
+        return result;
     }
     if (!session.load())
         return 1;
     host::HostWindow window(session, answers, parser.value(ado), parser.value(op));
+    window.setProperty("tarvelo-host", true);
     host::setReportListener([&window](const QString& line) { window.log(line); });
     window.show();
     session.setAppWindow(TarveloWindow(window.winId()));
-    return QApplication::exec();
+    if (parser.isSet(openConsole))
+        QTimer::singleShot(0, [&session] {
+            for (const char* step : {"Frame_Init", "Frame_SetAdoString", "Frame_SetParam", "Frame_ExecFunc=1"})
+                session.runStep(QLatin1String(step));
+        });
+    int result = QApplication::exec();
+    session.unload();  // before the window the library's windows belong to
+    return result;
 }

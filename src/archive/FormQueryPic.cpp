@@ -68,6 +68,10 @@ void TfmQueryPic::buildSearchPanel()
     btQuery = new QPushButton(QStringLiteral("查询(&Q)"), top);
     btQuery->setGeometry(510, 13, 75, 25);
     connect(btQuery, &QPushButton::clicked, this, [this] { guarded([this] { btQueryClick(); }); });
+    dtpBegin->setObjectName(QStringLiteral("dtpBegin"));
+    dtpEnd->setObjectName(QStringLiteral("dtpEnd"));
+    sePort->setObjectName(QStringLiteral("sePort"));
+    btQuery->setObjectName(QStringLiteral("btQuery"));
 }
 
 void TfmQueryPic::buildPicturePanel()

@@ -1,8 +1,11 @@
 #include "capture/GstDrivers.h"
 
 #include "capture/GstSession.h"
+#include "capture/SiteSource.h"
+#include "capture/SiteView.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
@@ -17,18 +20,25 @@ const std::vector<VideoMode> TestPatternModes = {
 };
 
 // A moving picture with a running clock, so that a live picture is plain to
-// see, and a test tone for recordings with sound.
+// see, and a test tone for recordings with sound. Where TARVELO_SITE names a
+// site file, it shows the virtual site's camera instead.
 class TestPatternDriver final : public CaptureDriver {
 public:
     std::string description() const override { return "Tarvelo test pattern"; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
         SourceSpec source{"videotestsrc is-live=true pattern=smpte horizontal-speed=4", "30/1",
-                        "clockoverlay time-format=\"%H:%M:%S\" font-desc=\"Sans 20\" halignment=right "
-                        "valignment=bottom",
-                        "audiotestsrc is-live=true wave=sine freq=440 volume=0.3",
-                        TestPatternModes,
-                        {320, 240, "BGRx"}};
+                          "clockoverlay time-format=\"%H:%M:%S\" font-desc=\"Sans 20\" halignment=right "
+                          "valignment=bottom",
+                          "audiotestsrc is-live=true wave=sine freq=440 volume=0.3",
+                          TestPatternModes,
+                          {320, 240, "BGRx"},
+                          {}};
+        const char* site = std::getenv(SiteFileVariable);
+        if (site && *site) {
+            source.video = SiteSourceDescription();
+            source.prepare = [file = std::string(site)](GstElement* pipeline) { AttachSiteSource(pipeline, file); };
+        }
         auto session = std::make_unique<GstSession>(std::move(source), sink);
         return session->start() ? std::move(session) : nullptr;
     }
@@ -74,7 +84,7 @@ public:
     std::string version() const override { return device_; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
-        SourceSpec source{"v4l2src device=" + device_, "", "", "autoaudiosrc", deviceModes(device_), {}};
+        SourceSpec source{"v4l2src device=" + device_, "", "", "autoaudiosrc", deviceModes(device_), {}, {}};
         auto session = std::make_unique<GstSession>(std::move(source), sink);
         return session->start() ? std::move(session) : nullptr;
     }

@@ -145,6 +145,8 @@ GstElementPtr GstSession::build(const std::string& description)
         g_error_free(error);
         return {};
     }
+    if (source_.prepare)
+        source_.prepare(pipeline.get());
     if (GstElementPtr live = byName(pipeline.get(), "live"))
         g_signal_connect(live.get(), "new-sample", G_CALLBACK(&GstSession::newSample), this);
     return pipeline;

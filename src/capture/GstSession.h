@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,6 +33,7 @@ struct SourceSpec {
     std::string audio;      // of the sound source
     std::vector<VideoMode> modes;  // what the format dialog offers
     VideoMode initial;
+    std::function<void(GstElement* pipeline)> prepare;  // called on every pipeline built
 };
 
 class GstSession final : public DriverSession {

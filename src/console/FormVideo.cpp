@@ -28,6 +28,10 @@ QPushButton* button(QWidget* parent, const QString& caption, const QRect& geomet
     return b;
 }
 
+// The camera-head buttons' names, in the order of HeadFunctions.
+const std::array<const char*, 10> HeadButtonNames{{"sbUp", "sbDown", "sbLeft", "sbRight", "sbZoomIn", "sbZoomOut",
+                                                   "sbFocuIn", "sbFocuOut", "sbApertureIn", "sbApertureOut"}};
+
 // Where each camera-head button sits in the pad, in the order of HeadFunctions.
 const std::array<QRect, 10> HeadButtonPlaces{{
     {45, 155, 23, 22},   // up
@@ -85,6 +89,12 @@ void TfmVideo::buildWindow()
     setTabOrder(sePort, btSwitch);
     setTabOrder(btSwitch, btRecord);
     setTabOrder(btRecord, btCapture);
+    // Named as in the form's design, so that scripts and tests can find them.
+    const std::pair<QWidget*, const char*> named[] = {
+        {btParamSet, "btParamSet"}, {btShowSet, "btShowSet"}, {btClose, "btClose"}, {sePort, "sePort"},
+        {btSwitch, "btSwitch"},     {btRecord, "btRecord"},   {btCapture, "btCapture"}, {lShow, "lShow"}};
+    for (auto [widget, name] : named)
+        widget->setObjectName(QLatin1String(name));
 }
 
 QFrame* TfmVideo::buildButtonBar()
@@ -131,6 +141,7 @@ void TfmVideo::buildPad(QFrame* pad)
     for (size_t i = 0; i < HeadFunctions.size(); ++i) {
         auto* b = new HeadButtonWidget(HeadFunctions[i].button, pad);
         b->setGeometry(HeadButtonPlaces[i]);
+        b->setObjectName(QLatin1String(HeadButtonNames[i]));
         b->setToolTip(QString::fromLatin1(HeadFunctions[i].name));
         b->onPress = [this](HeadButton f) { matrix_->PressHeadButton(f); };
         b->onRelease = [this](HeadButton f) { matrix_->ReleaseHeadButton(f); };

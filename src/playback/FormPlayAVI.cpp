@@ -94,14 +94,18 @@ void TfmPlayAVI::buildButtonBar(QWidget* bar)
         {QStyle::SP_MediaSkipBackward, &Player::previous}, {QStyle::SP_MediaSeekForward, &Player::step},
         {QStyle::SP_MediaSeekBackward, &Player::back},
     };
+    const char* names[] = {"btPlay", "btPause", "btStop", "btNext", "btPrev", "btStep", "btBack"};  // the player's
     for (size_t i = 0; i < std::size(buttons); ++i) {
         auto [icon, action] = buttons[i];
         playerButtons[i] = toolButton(bar, {29 + int(i) * 28, 6, 28, 30}, s->standardIcon(icon), QString());
+        playerButtons[i]->setObjectName(QLatin1String(names[i]));
         connect(playerButtons[i], &QToolButton::clicked, this,
                 [this, action = action] { guarded([&] { (MediaPlayer.*action)(); }); });
     }
     SpeedButton2 = toolButton(bar, {226, 6, 27, 30}, s->standardIcon(QStyle::SP_DialogCloseButton),
                               QStringLiteral("关闭"));
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { guarded([this] { SpeedButton1Click(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this, &QDialog::reject);
 }

@@ -79,8 +79,13 @@ TfmParam::TfmParam(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindows
     connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
     QWidget* order[] = {cbPort, cbBaud, cbData, cbParity, cbStop, seTV, seLocal, seIndex, cbDataBase, edDir,
                         btConfirm, btCancel};
-    for (size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    const char* names[] = {"cbPort", "cbBaud", "cbData", "cbParity", "cbStop", "seTV", "seLocal", "seIndex",
+                           "cbDataBase", "edDir", "btConfirm", "btCancel"};
+    for (size_t i = 0; i < std::size(order); ++i) {
+        order[i]->setObjectName(QLatin1String(names[i]));  // as in the form's design
+        if (i > 0)
+            setTabOrder(order[i - 1], order[i]);
+    }
     Application::adopt(this);
     FormCreate();
 }

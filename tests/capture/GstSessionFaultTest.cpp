@@ -54,7 +54,8 @@ public:
 
 SourceSpec pattern(const std::string& afterSource = "")
 {
-    SourceSpec source{"videotestsrc is-live=true", "30/1", afterSource, "audiotestsrc is-live=true", {}, {160, 120, "BGRx"}};
+    SourceSpec source{"videotestsrc is-live=true", "30/1", afterSource, "audiotestsrc is-live=true", {},
+                      {160, 120, "BGRx"},  {}};
     return source;
 }
 
@@ -109,7 +110,7 @@ TEST(GstSessionFaults, ACaptureFileThatCannotBeOpened)
 TEST(GstSessionFaults, AMissingDeviceRefusesToConnect)
 {
     RecordingSink sink;
-    SourceSpec source{"v4l2src device=/dev/video-none", "", "", "", {}, {}};
+    SourceSpec source{"v4l2src device=/dev/video-none", "", "", "", {}, {}, {}};
     GstSession session(source, sink);
     EXPECT_FALSE(session.start());
 }
