@@ -177,8 +177,10 @@ StepRunner::Outcome StepRunner::awaitWord(const QString& word)
         announced_ = true;
     }
     stepClock_.restart();  // the other side takes what time it needs
-    if (!wordsHeard_.remove(word))
-        return Outcome::Again;
+    if (!wordsHeard_.remove(word)) {
+        lastProblem_ = QStringLiteral("standard input ended");
+        return input_->isEnabled() ? Outcome::Again : Outcome::Failed;
+    }
     say("heard " + word);
     return Outcome::Done;
 }
