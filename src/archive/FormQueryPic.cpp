@@ -95,6 +95,8 @@ void TfmQueryPic::buildGrid()
     DBGrid1->setTabKeyNavigation(true);
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid1->setColumnWidth(0, 40);
+    // A time column as wide as its text, as a field's display width makes it.
+    DBGrid1->setColumnWidth(1, DBGrid1->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 10);
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { adoQuery.setCurrentRow(current.row()); });
