@@ -136,7 +136,8 @@ void playback(const QString& dir)
     QString file = dir + "/playback.avi";
     {
         NoSink sink;
-        GstSession session({"videotestsrc is-live=true pattern=ball", "25/1", "", "", {}, {640, 480, "BGRx"}, {}}, sink);
+        SourceSpec source{"videotestsrc is-live=true pattern=ball", "25/1", "", "", {}, {640, 480, "BGRx"}, {}};
+        GstSession session(std::move(source), sink);
         session.start();
         RecordingRequest request;
         request.file = file;

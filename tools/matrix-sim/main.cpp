@@ -100,7 +100,8 @@ int main(int argc, char** argv)
         matrixsim::MatrixDecoder decoder;
         std::unique_ptr<matrixsim::VirtualSite> site;
         if (!siteFile.empty())
-            site = std::make_unique<matrixsim::VirtualSite>(siteFile, localMonitor, matrixsim::VirtualSite::Clock::now());
+            site = std::make_unique<matrixsim::VirtualSite>(siteFile, localMonitor,
+                                                            matrixsim::VirtualSite::Clock::now());
         std::printf("%s matrix on %s\n", timestamp().c_str(), line.link().c_str());
         std::fflush(stdout);
         while (!quit) {
