@@ -82,6 +82,13 @@ bool StepRunner::callStillRunning() const
     return !modal || modal == modalAtCall_;
 }
 
+std::shared_ptr<bool> StepRunner::startCall()
+{
+    callRunning_ = std::make_shared<bool>(true);
+    modalAtCall_ = ScriptedUser::modalWindow();
+    return callRunning_;
+}
+
 StepRunner::Outcome StepRunner::run(const QString& step)
 {
     QString name = step.section('=', 0, 0);
@@ -98,10 +105,7 @@ StepRunner::Outcome StepRunner::run(const QString& step)
     }
     // An export may open a modal window: it is called from the event loop,
     // and the script goes on inside the window.
-    auto running = std::make_shared<bool>(true);
-    callRunning_ = running;
-    modalAtCall_ = ScriptedUser::modalWindow();
-    QTimer::singleShot(0, this, [this, running, step, index = next_] {
+    QTimer::singleShot(0, this, [this, running = startCall(), step, index = next_] {
         bool ok = session_.runStep(step);
         *running = false;
         if (!ok && timer_.isActive())
@@ -114,16 +118,13 @@ StepRunner::Outcome StepRunner::runUserStep(const QString& name, const QString& 
 {
     QString first = argument.section(',', 0, 0), rest = argument.section(',', 1);
     if (name == "click") {
-        auto running = std::make_shared<bool>(true);
-        QPointer<QWidget> modal = ScriptedUser::modalWindow();
-        if (!ScriptedUser::clickLater(argument, [running] { *running = false; })) {
+        if (!ScriptedUser::clickLater(argument, [running = startCall()] { *running = false; })) {
+            callRunning_.reset();
             QWidget* window = ScriptedUser::modalWindow();
             lastProblem_ = "no button " + argument + " to click" +
                            (window ? " in the window " + window->windowTitle() : QString());
             return Outcome::Again;
         }
-        callRunning_ = running;
-        modalAtCall_ = modal;
         say("click " + argument);
         return Outcome::Done;
     }

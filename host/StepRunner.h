@@ -45,6 +45,7 @@ private:
     enum class Outcome { Done, Again, Failed };
 
     void tick();
+    std::shared_ptr<bool> startCall();  // false once the call has returned
     bool callStillRunning() const;
     Outcome run(const QString& step);
     Outcome runUserStep(const QString& name, const QString& argument);

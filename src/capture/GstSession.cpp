@@ -61,16 +61,6 @@ steady_clock::rep ticks(steady_clock::time_point t)
 }
 
 // Marks a streaming thread's stay inside the sink.
-class InSink {
-public:
-    explicit InSink(std::atomic<int>& count) : count_(count) { count_.fetch_add(1, std::memory_order_acquire); }
-    ~InSink() { count_.fetch_sub(1, std::memory_order_release); }
-    InSink(const InSink&) = delete;
-    InSink& operator=(const InSink&) = delete;
-
-private:
-    std::atomic<int>& count_;
-};
 
 // GStreamer's own words for an error message, for the log.
 std::string errorText(GstMessage* message)
@@ -181,8 +171,7 @@ void GstSession::stopPipeline()
     if (!old)
         return;
     gst_element_set_state(old.get(), GST_STATE_NULL);
-    while (inSink_.load(std::memory_order_acquire) != 0)
-        std::this_thread::yield();
+    InCallback::waitUntilNone(inSink_);
 }
 
 void GstSession::restoreLive()
@@ -252,7 +241,7 @@ GstFlowReturn GstSession::newSample(GstElement* appsink, gpointer self)
 
 void GstSession::onSample(GstElement* appsink)
 {
-    InSink inSink(inSink_);
+    InCallback inSink(inSink_);
     GstSample* sample = nullptr;
     g_signal_emit_by_name(appsink, "pull-sample", &sample);
     if (!sample)
@@ -314,7 +303,7 @@ void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& requ
 {
     auto video = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
         auto* self = static_cast<GstSession*>(data);
-        InSink inSink(self->inSink_);
+        InCallback inSink(self->inSink_);
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         GstMapInfo map;
         if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
@@ -328,7 +317,7 @@ void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& requ
     };
     auto audio = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
         auto* self = static_cast<GstSession*>(data);
-        InSink inSink(self->inSink_);
+        InCallback inSink(self->inSink_);
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         GstMapInfo map;
         if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {

@@ -3,7 +3,9 @@
 
 #include <QImage>
 #include <gst/gst.h>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace tarvelo {
 
@@ -26,6 +28,26 @@ using GstBusPtr = std::unique_ptr<GstBus, GstObjectUnref>;
 using GstPadPtr = std::unique_ptr<GstPad, GstObjectUnref>;
 using GstMessagePtr = std::unique_ptr<GstMessage, GstMessageUnref>;
 using GstCapsPtr = std::unique_ptr<GstCaps, GstCapsUnref>;
+
+// Counts a streaming thread inside one of our callbacks. Whoever frees
+// what the callback uses waits for the count to reach 0 after the pipeline
+// stopped: GStreamer joins its threads in a way ThreadSanitizer cannot see.
+class InCallback {
+public:
+    explicit InCallback(std::atomic<int>& count) : count_(count) { count_.fetch_add(1, std::memory_order_acquire); }
+    ~InCallback() { count_.fetch_sub(1, std::memory_order_release); }
+    InCallback(const InCallback&) = delete;
+    InCallback& operator=(const InCallback&) = delete;
+
+    static void waitUntilNone(const std::atomic<int>& count)
+    {
+        while (count.load(std::memory_order_acquire) != 0)
+            std::this_thread::yield();
+    }
+
+private:
+    std::atomic<int>& count_;
+};
 
 // Initialises GStreamer once per process; false when it cannot start.
 bool EnsureGstreamer();

@@ -20,9 +20,11 @@ constexpr auto ReadInterval = std::chrono::milliseconds(50);
 class SiteProbe {
 public:
     SiteProbe(std::string siteFile, GstElementPtr label) : file_(std::move(siteFile)), label_(std::move(label)) {}
+    ~SiteProbe() { InCallback::waitUntilNone(inProbe_); }
 
     void onBuffer(GstPad* pad, GstPadProbeInfo* info)
     {
+        InCallback inProbe(inProbe_);
         refresh();
         if (!view_)
             return;
@@ -64,6 +66,7 @@ private:
     Clock::time_point nextRead_{};
     bool labelled_ = false;
     int64_t labelledCamera_ = 0;
+    std::atomic<int> inProbe_{0};
 };
 
 GstPadProbeReturn onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer probe)

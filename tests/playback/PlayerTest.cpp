@@ -34,7 +34,7 @@ public:
 void record(const QString& file, int seconds)
 {
     NoSink sink;
-    GstSession session({"videotestsrc is-live=true", "30/1", "", "audiotestsrc is-live=true", {}, {160, 120, "BGRx"}},
+    GstSession session({"videotestsrc is-live=true", "30/1", "", "audiotestsrc is-live=true", {}, {160, 120, "BGRx"}, {}},
                        sink);
     ASSERT_TRUE(session.start());
     RecordingRequest request;
