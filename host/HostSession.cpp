@@ -86,7 +86,7 @@ QStringList HostSession::stepNames()
 {
     return {"Frame_Init", "Frame_SetAdoString", "Frame_SetParam", "Frame_ExecFunc",
             "Frame_FreeChild", "Frame_FreeAll", "Video_SwitchToTV", "Video_SwitchToMonitor",
-            "Video_CapturePicture", "load", "unload", "wait"};
+            "Video_CapturePicture", "load", "unload"};
 }
 
 bool HostSession::runStep(const QString& step)
@@ -97,11 +97,6 @@ bool HostSession::runStep(const QString& step)
         return load();
     if (name == "unload") {
         unload();
-        return true;
-    }
-    if (name == "wait") {
-        if (wait)
-            wait(argument.toInt());
         return true;
     }
     if (!library_ && !load())

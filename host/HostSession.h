@@ -44,7 +44,7 @@ public:
     bool loaded() const { return library_ != nullptr; }
 
     // One step of a script: an export name, optionally "=argument", or one of
-    // load, unload, wait=MS. Prints what happened; false when the step is
+    // load, unload. Prints what happened; false when the step is
     // unknown or cannot run.
     bool runStep(const QString& step);
 
@@ -52,8 +52,6 @@ public:
 
     // The window Frame_Init hands over: the library's windows belong to it.
     void setAppWindow(TarveloWindow window) { options_.appWindow = window; }
-
-    std::function<void(int ms)> wait;  // lets the UI breathe between steps
 
 private:
     bool call(const QString& name, const QString& argument);

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -78,15 +77,6 @@ void prepareDatabase(const QString& adoString)
     QSqlDatabase::removeDatabase(QStringLiteral("host"));
 }
 
-void processEventsFor(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    do
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    while (clock.elapsed() < ms);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -99,7 +89,9 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Stand-in host of the Tarvelo plug-in. Steps: an export name, with =argument where it takes one "
-        "(Frame_ExecFunc=1, Video_SwitchToTV=5, Frame_SetParam=operator,extra), or load, unload, wait=MS."));
+        "(Frame_ExecFunc=1, Video_SwitchToTV=5, Frame_SetParam=operator,extra), load, unload, wait=MS, "
+        "or what a user does: press=, release=, click=CONTROL, set=CONTROL,VALUE, file=PATH, shot=NAME, close, "
+        "expect=CONTROL,TEXT, await=WORD."));
     parser.addHelpOption();
     QCommandLineOption library({"l", "library"}, "The plug-in to load.", "path", TARVELO_DEFAULT_LIBRARY);
     QCommandLineOption right("right", "What Frame_HaveRight answers.", "n", "1");
@@ -123,7 +115,6 @@ int main(int argc, char** argv)
         closeMessageBoxesAsTheyAppear(app, !host::StepRunner::drivesWindows(steps));
 
     host::HostSession session({parser.value(library), 0, parser.value(ado), parser.value(op), QString()});
-    session.wait = processEventsFor;
     if (!steps.isEmpty()) {
         QApplication::setQuitOnLastWindowClosed(false);  // the script ends the host, not Frame_FreeAll
         host::ScriptedUser user(parser.value(shots));
