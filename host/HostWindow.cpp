@@ -21,14 +21,17 @@ HostWindow::HostWindow(HostSession& session, ServiceAnswers answers, const QStri
       operator_(new QLineEdit(operatorName, this)),
       extra_(new QLineEdit(this)),
       right_(new QSpinBox(this)),
-      camera_(new QSpinBox(this)),
+      monitorCamera_(new QSpinBox(this)),
+      tvCamera_(new QSpinBox(this)),
       log_(new QPlainTextEdit(this))
 {
     setWindowTitle(QStringLiteral("tarvelo-host"));
     right_->setRange(-1000, 1000);
     right_->setValue(answers_.right);
-    camera_->setRange(-100000, 100000);
-    camera_->setValue(1);
+    for (QSpinBox* camera : {monitorCamera_, tvCamera_}) {
+        camera->setRange(-100000, 100000);
+        camera->setValue(1);
+    }
     log_->setReadOnly(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(hostGroup());
@@ -67,22 +70,23 @@ QWidget* HostWindow::consoleGroup()
 {
     auto* group = new QGroupBox(QStringLiteral("The library's windows"), this);
     auto* grid = new QGridLayout(group);
-    grid->addWidget(camera_, 0, 0);
+    grid->addWidget(monitorCamera_, 0, 0);
+    grid->addWidget(tvCamera_, 1, 0);
     auto add = [&](const QString& caption, int row, int column, std::function<QString()> step) {
         auto* b = new QPushButton(caption, group);
         connect(b, &QPushButton::clicked, this, [this, step] { run(step()); });
         grid->addWidget(b, row, column);
     };
     add(QStringLiteral("Video_SwitchToMonitor"), 0, 1,
-        [this] { return "Video_SwitchToMonitor=" + QString::number(camera_->value()); });
-    add(QStringLiteral("Video_SwitchToTV"), 0, 2,
-        [this] { return "Video_SwitchToTV=" + QString::number(camera_->value()); });
-    add(QStringLiteral("Console (1)"), 1, 0, [] { return QStringLiteral("Frame_ExecFunc=1"); });
-    add(QStringLiteral("Picture query (2)"), 1, 1, [] { return QStringLiteral("Frame_ExecFunc=2"); });
-    add(QStringLiteral("Playback (3)"), 1, 2, [] { return QStringLiteral("Frame_ExecFunc=3"); });
-    add(QStringLiteral("Video_CapturePicture"), 2, 0, [] { return QStringLiteral("Video_CapturePicture"); });
-    add(QStringLiteral("Frame_FreeChild"), 2, 1, [] { return QStringLiteral("Frame_FreeChild"); });
-    add(QStringLiteral("Frame_FreeAll"), 2, 2, [] { return QStringLiteral("Frame_FreeAll"); });
+        [this] { return "Video_SwitchToMonitor=" + QString::number(monitorCamera_->value()); });
+    add(QStringLiteral("Video_SwitchToTV"), 1, 1,
+        [this] { return "Video_SwitchToTV=" + QString::number(tvCamera_->value()); });
+    add(QStringLiteral("Console (1)"), 2, 0, [] { return QStringLiteral("Frame_ExecFunc=1"); });
+    add(QStringLiteral("Picture query (2)"), 2, 1, [] { return QStringLiteral("Frame_ExecFunc=2"); });
+    add(QStringLiteral("Playback (3)"), 2, 2, [] { return QStringLiteral("Frame_ExecFunc=3"); });
+    add(QStringLiteral("Video_CapturePicture"), 3, 0, [] { return QStringLiteral("Video_CapturePicture"); });
+    add(QStringLiteral("Frame_FreeChild"), 3, 1, [] { return QStringLiteral("Frame_FreeChild"); });
+    add(QStringLiteral("Frame_FreeAll"), 3, 2, [] { return QStringLiteral("Frame_FreeAll"); });
     return group;
 }
 

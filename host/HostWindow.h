@@ -32,7 +32,8 @@ private:
     QLineEdit* operator_;
     QLineEdit* extra_;
     QSpinBox* right_;
-    QSpinBox* camera_;
+    QSpinBox* monitorCamera_;  // the camera each switch export passes
+    QSpinBox* tvCamera_;
     QPlainTextEdit* log_;
 };
 
