@@ -36,14 +36,15 @@ QWidget* findIn(QWidget* window, const QString& name)
     return nullptr;
 }
 
-// The library's window on show: not the host's own, not a message box.
-QWidget* libraryWindow()
+// The library's windows on show: not the host's own, not message boxes.
+QList<QWidget*> libraryWindows()
 {
+    QList<QWidget*> shown;
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget* w : windows)
         if (w->isVisible() && !qobject_cast<QMessageBox*>(w) && !w->property("tarvelo-host").toBool())
-            return w;
-    return nullptr;
+            shown.append(w);
+    return shown;
 }
 
 }  // namespace
@@ -58,11 +59,10 @@ QWidget* ScriptedUser::find(const QString& name)
 {
     if (QWidget* modal = modalWindow())
         return findIn(modal, name);
-    const auto windows = QApplication::topLevelWidgets();
+    const auto windows = libraryWindows();
     for (QWidget* w : windows)
-        if (w->isVisible() && !w->property("tarvelo-host").toBool())
-            if (QWidget* found = findIn(w, name))
-                return found;
+        if (QWidget* found = findIn(w, name))
+            return found;
     return nullptr;
 }
 
@@ -117,8 +117,8 @@ QString ScriptedUser::answerFileDialog(const QString& path)
 QString ScriptedUser::screenshot(const QString& name)
 {
     QWidget* window = modalWindow();
-    if (!window)
-        window = libraryWindow();
+    if (!window && !libraryWindows().isEmpty())
+        window = libraryWindows().first();
     if (!window)
         return "no window to take";
     QDir().mkpath(shotsDir_);

@@ -7,7 +7,7 @@
 
 #include <QString>
 #include <QWidget>
-#include <optional>
+#include <functional>
 
 namespace host {
 
