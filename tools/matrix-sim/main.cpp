@@ -42,7 +42,8 @@ std::string timestamp()
     return text;
 }
 
-void print(const std::vector<matrixsim::MatrixEvent>& events, matrixsim::VirtualSite* site)
+// Prints each command and plays it on the site's cameras.
+void handle(const std::vector<matrixsim::MatrixEvent>& events, matrixsim::VirtualSite* site)
 {
     for (const auto& e : events) {
         std::printf("%s %s\n", timestamp().c_str(), e.describe().c_str());
@@ -110,9 +111,9 @@ int main(int argc, char** argv)
             char buffer[1024];
             ssize_t n = ready > 0 && (p.revents & POLLIN) ? read(line.fd(), buffer, sizeof buffer) : 0;
             if (n > 0)
-                print(decoder.feed(std::string_view(buffer, size_t(n))), site.get());
+                handle(decoder.feed(std::string_view(buffer, size_t(n))), site.get());
             else if (ready == 0 && decoder.pending())
-                print(decoder.flush(), site.get());  // a command cut short
+                handle(decoder.flush(), site.get());  // a command cut short
             else if (ready > 0 && n <= 0)
                 usleep(10000);
             if (site)
