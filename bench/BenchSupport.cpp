@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QTimer>
+#include <cstdio>
 
 namespace tarvelo::bench {
 
@@ -27,6 +28,17 @@ bool chooseSize(TVideoCap& cap, const QString& size)
         dialog->accept();
     });
     return cap.ShowVideoFormatDialog();
+}
+
+bool openTestPattern(TVideoCap& cap)
+{
+    cap.resize(640, 480);
+    cap.show();
+    cap.setDriverName("Tarvelo test pattern");
+    if (cap.EnsureDriverOpen())
+        return true;
+    std::fprintf(stderr, "the test-pattern driver does not open\n");
+    return false;
 }
 
 }  // namespace tarvelo::bench

@@ -94,13 +94,8 @@ int main(int argc, char** argv)
     QDir::setCurrent(dir.path());
 
     TVideoCap cap;
-    cap.resize(640, 480);
-    cap.show();
-    cap.setDriverName("Tarvelo test pattern");
-    if (!cap.EnsureDriverOpen()) {
-        std::fprintf(stderr, "no test-pattern driver\n");
+    if (!tarvelo::bench::openTestPattern(cap))
         return 1;
-    }
     cap.setPreviewScaleToWindow(true);
     std::printf("Capture benchmark, test-pattern driver\n");
     overlayCost(cap, "640 x 480");

@@ -150,13 +150,8 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     TVideoCap cap;
-    cap.resize(640, 480);
-    cap.show();
-    cap.setDriverName("Tarvelo test pattern");
-    if (!cap.EnsureDriverOpen()) {
-        std::fprintf(stderr, "the test-pattern driver does not open\n");
+    if (!tarvelo::bench::openTestPattern(cap))
         return 1;
-    }
     QueryObject query;
     std::printf("Snapshot benchmark, test-pattern driver (%d samples each)\n", Samples);
     fileSnapshots(cap, query, dir.path(), "640 x 480");
