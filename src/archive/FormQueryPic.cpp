@@ -39,7 +39,7 @@ QDateEdit* datePicker(QWidget* parent, const QRect& geometry)
 }  // namespace
 
 TfmQueryPic::TfmQueryPic(const QString& adoString, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+    : FormDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("fmQueryPic"));
     setWindowTitle(QStringLiteral("抓拍图片查询"));

@@ -6,7 +6,7 @@
 #include "framework/QueryObject.h"
 
 #include <QDate>
-#include <QDialog>
+#include "framework/FormDialog.h"
 
 class QDateEdit;
 class QLabel;
@@ -18,7 +18,7 @@ namespace tarvelo {
 class SpinEdit;
 class QueryResultModel;
 
-class TfmQueryPic final : public QDialog {
+class TfmQueryPic final : public FormDialog {
     Q_OBJECT
 public:
     explicit TfmQueryPic(const QString& adoString, QWidget* parent = nullptr);

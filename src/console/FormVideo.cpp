@@ -2,6 +2,7 @@
 
 #include "framework/Application.h"
 #include "framework/ErrorGuard.h"
+#include "framework/Log.h"
 #include "framework/SpinEdit.h"
 #include "framework/WindowFont.h"
 #include "framework/WindowParts.h"
@@ -12,6 +13,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -49,7 +51,7 @@ const std::array<QRect, 10> HeadButtonPlaces{{
 }  // namespace
 
 TfmVideo::TfmVideo(ConsoleServices services)
-    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       services_(std::move(services)),
       MSerialPort(*services_.Serial)
@@ -59,7 +61,6 @@ TfmVideo::TfmVideo(ConsoleServices services)
     setFont(ConsoleFont());
     setFixedSize(436, 351);
     buildWindow();
-    Application::adopt(this);
     FormCreate();
 }
 
@@ -142,7 +143,6 @@ void TfmVideo::buildPad(QFrame* pad)
         auto* b = new HeadButtonWidget(HeadFunctions[i].button, pad);
         b->setGeometry(HeadButtonPlaces[i]);
         b->setObjectName(QLatin1String(HeadButtonNames[i]));
-        b->setToolTip(QString::fromLatin1(HeadFunctions[i].name));
         b->onPress = [this](HeadButton f) { matrix_->PressHeadButton(f); };
         b->onRelease = [this](HeadButton f) { matrix_->ReleaseHeadButton(f); };
         headButtons[i] = b;
@@ -200,11 +200,16 @@ void TfmVideo::ApplyParam(const QString& operatorName, const QString&)
     btParamSet->setVisible(allowed);
 }
 
+// The console is a dialog-type window because X11 window managers keep only
+// those above their owner; it is adopted afresh at each showing, before it
+// is mapped, since the host may have handed over another window meanwhile.
 void TfmVideo::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
-        guarded([this] { FormShow(); });
+    if (event->spontaneous())
+        return;
+    Application::adopt(this);
+    guarded([this] { FormShow(); });
 }
 
 // The first showing connects the capture driver; later ones change nothing.
@@ -265,10 +270,30 @@ void TfmVideo::releaseHeadButtons()
             b->releaseIfHeld();
 }
 
+// A snapshot in database mode waits in its statement box, whose event loop
+// lets the host and the user act: a second snapshot meanwhile is refused
+// rather than stacking boxes, and the console may be gone when the box
+// closes.
 void TfmVideo::TakeSnapshot(const QString& operatorArgument)
 {
+    if (snapshotRunning_) {
+        logLine("snapshot", "refused: the previous snapshot still waits for its statement box to close");
+        return;
+    }
+    snapshotRunning_ = true;
+    QPointer<TfmVideo> self(this);
+    struct Finished {
+        QPointer<TfmVideo>& console;
+        ~Finished()
+        {
+            if (console)
+                console->snapshotRunning_ = false;
+        }
+    } finished{self};
     lShow->clear();
-    lShow->setText(snapshots_->TakeSnapshot(operatorArgument, operatorName_, matrix_->CurrentPort()));
+    QString status = snapshots_->TakeSnapshot(operatorArgument, operatorName_, matrix_->CurrentPort());
+    if (self)
+        lShow->setText(status);
 }
 
 void TfmVideo::SnapshotFromHost()

@@ -88,6 +88,7 @@ private:
     bool PortOpen = false;
     QString operatorName_;
     int recordTag_ = 0;  // 1 while recording
+    bool snapshotRunning_ = false;
 };
 
 }  // namespace tarvelo

@@ -1,5 +1,6 @@
 #include "console/SnapshotStore.h"
 
+#include "framework/GbkText.h"
 #include "framework/JpegImage.h"
 #include "framework/Log.h"
 #include "framework/MessageBox.h"
@@ -22,9 +23,19 @@ const QString FileSaveFailed = QStringLiteral("文件保存失败");
 const QString InsertToRun = QStringLiteral(
     "insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%1,'%2',:op,:img)");
 
+// OPERATOR is char(10).
+constexpr int OperatorWidth = 10;
+
 QString statementTime(const QDateTime& time)
 {
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+// SQL Server's char(10) holds 10 bytes of its code page (GBK on a Chinese
+// server); a character it cannot hold is stored as one "?".
+qsizetype gbkLength(char32_t character)
+{
+    return qsizetype(toGbk(QString::fromUcs4(&character, 1)).size());
 }
 
 }  // namespace
@@ -42,6 +53,19 @@ QString SnapshotStore::InsertText(int32_t port, const QDateTime& time, const QSt
     return QStringLiteral("insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%1,'%2','%3',:img)")
         .arg(port)
         .arg(statementTime(time), operatorName);
+}
+
+QString SnapshotStore::StoredOperator(const QString& operatorName, SqlDialect dialect)
+{
+    QString stored = QStringLiteral("");  // never NULL: hosts take snapshots without an operator
+    qsizetype used = 0;
+    for (char32_t character : operatorName.toUcs4()) {
+        used += dialect == SqlDialect::SqlServer ? gbkLength(character) : 1;
+        if (used > OperatorWidth)
+            break;
+        stored += QString::fromUcs4(&character, 1);
+    }
+    return stored;
 }
 
 QString SnapshotStore::FileName(const QString& pictureDir, int32_t port, const QDateTime& time,
@@ -68,14 +92,20 @@ QString SnapshotStore::TakeSnapshot(const QString& operatorArgument, const QStri
     return storeFile(picture, operatorName, currentPort);
 }
 
+// The statement box runs an event loop, in which the host may free the
+// console and this store with it: nothing of ours is touched after the box
+// until we know we still exist.
 bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort)
 {
     QDateTime time = now();
     try {
         QByteArray jpeg = EncodeJpeg(picture);
+        std::weak_ptr<void> alive = alive_;
         showStatement(InsertText(currentPort, time, operatorName));
+        if (alive.expired())
+            return false;
         query_.setStatement(InsertToRun.arg(currentPort).arg(statementTime(time)));
-        query_.setParameter(QStringLiteral("op"), operatorName);
+        query_.setParameter(QStringLiteral("op"), StoredOperator(operatorName, query_.dialect()));
         query_.setParameter(QStringLiteral("img"), jpeg);
         query_.execute();
         return true;

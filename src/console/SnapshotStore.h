@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace tarvelo {
 
@@ -39,6 +40,10 @@ public:
 
     // What the statement box shows for a row.
     static QString InsertText(int32_t port, const QDateTime& time, const QString& operatorName);
+    // The operator as the char(10) column OPERATOR holds it: empty text,
+    // never NULL; cut to 10 characters, on SQL Server to 10 bytes of GBK,
+    // never inside a character.
+    static QString StoredOperator(const QString& operatorName, SqlDialect dialect);
     // Where a snapshot file goes; a path separator in the operator's name
     // becomes "_", so that no name leads out of the picture directory.
     static QString FileName(const QString& pictureDir, int32_t port, const QDateTime& time,
@@ -50,6 +55,7 @@ private:
     TVideoCap& capture_;
     QueryObject& query_;
     Settings settings_;
+    std::shared_ptr<void> alive_ = std::make_shared<int>(0);  // expires with the store
 };
 
 }  // namespace tarvelo

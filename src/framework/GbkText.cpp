@@ -77,4 +77,9 @@ std::string toGbk(const QString& text)
                    utf8SequenceLength);
 }
 
+bool gbkCanHold(const QString& text)
+{
+    return fromGbk(toGbk(text)) == text;
+}
+
 }  // namespace tarvelo

@@ -17,4 +17,8 @@ QString fromGbk(const char* zeroTerminated);
 // Characters that GBK cannot represent become '?', as Windows does.
 std::string toGbk(const QString& text);
 
+// True when every character of `text` has a GBK form, so that nothing is
+// changed on the way to the host or the settings file.
+bool gbkCanHold(const QString& text);
+
 }  // namespace tarvelo

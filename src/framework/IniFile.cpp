@@ -1,7 +1,6 @@
 #include "framework/IniFile.h"
 
 #include "framework/GbkText.h"
-#include "framework/Log.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -106,10 +105,8 @@ void writeAll(const QString& path, const std::string& bytes)
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
               file.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
               file.commit();
-    if (!ok) {
-        logLine("settings", "cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
-        throw IniFileError("Unable to write to " + path.toStdString());
-    }
+    if (!ok)
+        throw IniFileError("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
 }
 
 }  // namespace

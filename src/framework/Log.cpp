@@ -42,12 +42,33 @@ void writeFully(int fd, const std::string& line)
     }
 }
 
+// A reason may come in several lines (libpq indents its continuation lines
+// with tabs); the log keeps one entry to a line, so that a reader can grep it.
+std::string oneLine(std::string_view text)
+{
+    std::string line;
+    line.reserve(text.size());
+    bool pendingSpace = false;
+    for (char c : text) {
+        bool breaks = c == '\n' || c == '\r' || c == '\t';
+        if (breaks || (c == ' ' && pendingSpace)) {
+            pendingSpace = true;
+            continue;
+        }
+        if (pendingSpace && !line.empty() && line.back() != ' ')
+            line += ' ';
+        pendingSpace = false;
+        line += c;
+    }
+    return line;
+}
+
 }  // namespace
 
 void logLine(std::string_view subsystem, std::string_view text) noexcept
 {
     try {
-        std::string line = timeStamp() + " tarvelo " + std::string(subsystem) + ": " + std::string(text) + "\n";
+        std::string line = timeStamp() + " tarvelo " + std::string(subsystem) + ": " + oneLine(text) + "\n";
         std::lock_guard lock(writeMutex);
         const char* path = std::getenv("TARVELO_LOG");
         if (path && *path) {

@@ -10,8 +10,9 @@
 
 namespace tarvelo {
 
-// One line: a time stamp, the subsystem and the text. Safe on any thread;
-// never throws.
+// One line: a time stamp, the subsystem and the text, whose line breaks and
+// tabs become single spaces. Safe on any thread; never throws. A failure is
+// logged once, by whoever handles it: code that throws leaves it to them.
 void logLine(std::string_view subsystem, std::string_view text) noexcept;
 
 // The system's text for an errno value, as "No such device (19)".

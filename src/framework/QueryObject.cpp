@@ -69,6 +69,12 @@ void QueryObject::setConnectionString(const QString& adoString)
     }
 }
 
+SqlDialect QueryObject::dialect()
+{
+    connect();
+    return target_.dialect;
+}
+
 void QueryObject::setStatement(const QString& text)
 {
     statement_ = text;
@@ -87,7 +93,6 @@ void QueryObject::setParameter(const QString& name, const QVariant& value)
 
 void QueryObject::fail(const QString& what, const QString& why)
 {
-    logLine("database", (what + QStringLiteral(": ") + why).toStdString());
     throw DatabaseError((what + QStringLiteral(": ") + why).toStdString());
 }
 
@@ -119,32 +124,69 @@ void QueryObject::connect()
     connected_ = true;
 }
 
-// A statement with parameters is prepared and bound; one without is run as
-// it stands (PostgreSQL prepares no table definitions).
-void QueryObject::run(QSqlQuery& query, const QString& statement)
+// A statement that fails because the connection went (the server
+// restarted, failed over or dropped an idle connection) is run once more
+// on a fresh connection; any other failure is the caller's.
+void QueryObject::run(QSqlQuery& query, const QString& statement, const Parameters& parameters)
 {
     connect();
+    std::optional<Failure> failure = tryRun(query, statement, parameters);
+    if (failure && connectionLost()) {
+        logLine("database", ("the connection was lost: " + failure->why + "; connecting again").toStdString());
+        query = QSqlQuery();
+        reconnect();
+        logLine("database", "connected again");
+        failure = tryRun(query, statement, parameters);
+    }
+    if (failure)
+        fail(failure->what, failure->why);
+}
+
+// A statement with parameters is prepared and bound; one without is run as
+// it stands (PostgreSQL prepares no table definitions).
+std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const QString& statement,
+                                                        const Parameters& parameters)
+{
     query = QSqlQuery(QSqlDatabase::database(connectionName_, false));
     query.setForwardOnly(true);
     QString text = RewriteForDialect(statement, target_.dialect);
-    if (parameters_.empty()) {
+    if (parameters.empty()) {
         if (!query.exec(text))
-            fail(QStringLiteral("the statement failed"), errorText(query.lastError()));
-        return;
+            return Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
+        return std::nullopt;
     }
     if (!query.prepare(text))
-        fail(QStringLiteral("the statement is refused"), errorText(query.lastError()));
-    for (const auto& [name, value] : parameters_)
+        return Failure{QStringLiteral("the statement is refused"), errorText(query.lastError())};
+    for (const auto& [name, value] : parameters)
         query.bindValue(':' + name, value);
     if (!query.exec())
-        fail(QStringLiteral("the statement failed"), errorText(query.lastError()));
+        return Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
+    return std::nullopt;
+}
+
+// A file cannot go away as a server can; elsewhere a connection that cannot
+// answer the simplest question is gone.
+bool QueryObject::connectionLost()
+{
+    if (target_.dialect == SqlDialect::SQLite)
+        return false;
+    QSqlQuery probe(QSqlDatabase::database(connectionName_, false));
+    return !probe.exec(QStringLiteral("select 1"));
+}
+
+void QueryObject::reconnect()
+{
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    db.close();
+    if (!db.open())
+        fail(QStringLiteral("cannot connect again"), errorText(db.lastError()));
 }
 
 void QueryObject::execute()
 {
     close();
     QSqlQuery query;
-    run(query, statement_);
+    run(query, statement_, parameters_);
 }
 
 // The rows are copied, as a static result is: not every ODBC driver can
@@ -155,7 +197,7 @@ void QueryObject::open()
     connect();
     plan_ = planOnDemand();
     QSqlQuery query;
-    run(query, plan_ ? plan_->listStatement : statement_);
+    run(query, plan_ ? plan_->listStatement : statement_, parameters_);
     if (!query.isSelect())
         fail(QStringLiteral("the statement gave no result"), QStringLiteral("it selects nothing"));
     while (query.next())
@@ -192,7 +234,7 @@ std::optional<QueryObject::OnDemandPlan> QueryObject::planOnDemand()
     plan.table = match.captured(2);
     plan.rowKey = target_.dialect == SqlDialect::SQLite ? QStringLiteral("rowid") : QStringLiteral("ctid");
     QSqlQuery probe;
-    run(probe, QStringLiteral("select * from %1 where 1=0").arg(plan.table));
+    run(probe, QStringLiteral("select * from %1 where 1=0").arg(plan.table), {});
     QStringList listed{plan.rowKey + QStringLiteral(" as tarvelo_row")};
     QSqlRecord columns = probe.record();
     for (int i = 0; i < columns.count(); ++i) {
@@ -241,17 +283,18 @@ QVariant QueryObject::fieldOnDemand(const QString& name)
         readFields_ = QSqlRecord();
         QString key = plan_->rowKey == QLatin1String("ctid") ? QStringLiteral("cast(:row as tid)")
                                                               : QStringLiteral(":row");
-        QSqlQuery query(QSqlDatabase::database(connectionName_, false));
-        bool ok = query.prepare(QStringLiteral("select %1 from %2 where %3 = %4")
-                                    .arg(plan_->binaryColumns.join(QStringLiteral(", ")), plan_->table,
-                                         plan_->rowKey, key));
-        query.bindValue(QStringLiteral(":row"), rows_[size_t(currentRow_)].value(QStringLiteral("tarvelo_row")));
-        if (!ok || !query.exec())
-            logLine("database", "cannot read the row's pictures: " + errorText(query.lastError()).toStdString());
-        else if (query.next())
-            readFields_ = query.record();
-        else
-            logLine("database", "the row's pictures are gone: it was changed or removed since it was listed");
+        QString text = QStringLiteral("select %1 from %2 where %3 = %4")
+                           .arg(plan_->binaryColumns.join(QStringLiteral(", ")), plan_->table, plan_->rowKey, key);
+        QSqlQuery query;
+        try {
+            run(query, text, {{QStringLiteral("row"), rows_[size_t(currentRow_)].value(QStringLiteral("tarvelo_row"))}});
+            if (query.next())
+                readFields_ = query.record();
+            else
+                logLine("database", "the row's pictures are gone: it was changed or removed since it was listed");
+        } catch (const DatabaseError& e) {
+            logLine("database", std::string("cannot read the row's pictures: ") + e.what());
+        }
     }
     return readFields_.value(name);
 }

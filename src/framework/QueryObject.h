@@ -3,10 +3,11 @@
 // named parameters, run without a result or opened as a static result (a
 // copy of the rows) whose current row can be moved and whose fields are
 // read by name. Failures
-// throw DatabaseError with the database's own text, which is also logged.
+// throw DatabaseError with the database's own text, for the caller to log.
 //
-// Each object has a connection of its own, opened at the first statement
-// and closed with the object; use it on the user-interface thread.
+// Each object has a connection of its own, opened at the first statement,
+// opened afresh when a statement finds it lost, and closed with the object;
+// use it on the user-interface thread.
 
 #include "framework/ConnectionString.h"
 
@@ -36,6 +37,10 @@ public:
     // Takes effect at the next statement; an open connection is closed.
     void setConnectionString(const QString& adoString);
     const QString& connectionString() const { return connectionString_; }
+
+    // The database's dialect; connects to learn it where the connection
+    // string does not say (ODBC).
+    SqlDialect dialect();
 
     // Forgets the parameters given for the previous text.
     void setStatement(const QString& text);
@@ -71,8 +76,17 @@ private:
         QString listStatement;
     };
 
+    using Parameters = std::vector<std::pair<QString, QVariant>>;
+    struct Failure {
+        QString what;
+        QString why;
+    };
+
     void connect();
-    void run(QSqlQuery& query, const QString& text);
+    void reconnect();
+    bool connectionLost();
+    void run(QSqlQuery& query, const QString& text, const Parameters& parameters);
+    std::optional<Failure> tryRun(QSqlQuery& query, const QString& text, const Parameters& parameters);
     std::optional<OnDemandPlan> planOnDemand();
     QVariant fieldOnDemand(const QString& name);
     [[noreturn]] void fail(const QString& what, const QString& why);
@@ -82,7 +96,7 @@ private:
     SqlConnectionTarget target_;
     bool connected_ = false;
     QString statement_;
-    std::vector<std::pair<QString, QVariant>> parameters_;
+    Parameters parameters_;
     bool open_ = false;
     std::vector<QSqlRecord> rows_;
     int currentRow_ = -1;

@@ -52,7 +52,7 @@ QToolButton* toolButton(QWidget* parent, const QRect& geometry, const QIcon& ico
 }  // namespace
 
 TfmPlayAVI::TfmPlayAVI(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : FormDialog(parent, Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("fmPlayAVI"));
     setWindowTitle(QStringLiteral("视频回放"));

@@ -5,7 +5,7 @@
 #include "framework/PostedRequests.h"
 #include "playback/Player.h"
 
-#include <QDialog>
+#include "framework/FormDialog.h"
 #include <QImage>
 #include <array>
 #include <mutex>
@@ -14,7 +14,7 @@ class QToolButton;
 
 namespace tarvelo {
 
-class TfmPlayAVI final : public QDialog {
+class TfmPlayAVI final : public FormDialog {
     Q_OBJECT
 public:
     explicit TfmPlayAVI(QWidget* parent = nullptr);

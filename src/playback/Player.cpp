@@ -1,6 +1,5 @@
 #include "playback/Player.h"
 
-#include "framework/Log.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,8 +57,7 @@ void Player::open(const QString& file)
         gst_element_get_state(pipeline.get(), nullptr, nullptr, StateWait) != GST_STATE_CHANGE_SUCCESS) {
         std::string why = errorOn(pipeline.get());
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        logLine("playback", "cannot open " + file.toStdString() + ": " + why);
-        throw PlayerError(why);
+        throw PlayerError(why);  // the window's error report shows and logs it
     }
     gint64 length = 0;
     gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &length);

@@ -9,6 +9,8 @@
 #include "plugin/LibraryState.h"
 #include "tarvelo.h"
 
+#include <QCoreApplication>
+
 #include "plugin/ExportMacro.h"
 
 namespace tarvelo {
@@ -21,12 +23,16 @@ struct LibraryLifetime {
     {
         AssembleLibrary(library());  // the state is constructed first, so it is destroyed after us
         Application::pinToolkit();
+        // A host that forgot Frame_FreeAll and quits: the console goes while
+        // Qt can still destroy a window, not after it at the process's exit.
+        qAddPostRoutine(&DestroyConsole);
     }
 
     // No window of ours may outlive the code that runs it, even when the host
     // forgot Frame_FreeAll.
     ~LibraryLifetime()
     {
+        qRemovePostRoutine(&DestroyConsole);
         Application::setOwnerWindow(savedOwner);
         ResetLibraryState();  // destroys the console too
     }

@@ -1,6 +1,7 @@
 #include "settings/FormParam.h"
 
 #include "framework/Application.h"
+#include "framework/GbkText.h"
 #include "framework/Log.h"
 #include "framework/MessageBox.h"
 #include "framework/SpinEdit.h"
@@ -45,6 +46,15 @@ int32_t wholeNumber(const QString& text)
     return n;
 }
 
+// The file is GBK: a character it cannot hold would come back as "?", and
+// the console would use a directory nobody chose.
+QString storableText(const QString& text)
+{
+    if (!gbkCanHold(text))
+        throw std::invalid_argument("\"" + text.toStdString() + "\" has characters that GBK cannot hold");
+    return text;
+}
+
 QStringList numbers(int from, int to)
 {
     QStringList list;
@@ -55,7 +65,7 @@ QStringList numbers(int from, int to)
 
 }  // namespace
 
-TfmParam::TfmParam(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+TfmParam::TfmParam(QWidget* parent) : FormDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("fmParam"));
     setWindowTitle(QStringLiteral("参数设置"));
@@ -172,10 +182,11 @@ void TfmParam::saveSettings()
     line.DataBits = wholeNumber(cbData->currentText());
     line.Parity = "noe"[std::clamp(cbParity->currentIndex(), 0, 2)];
     line.StopBits = wholeNumber(cbStop->currentText());
+    QString pictureDir = storableText(edDir->text());
     TIniData settings;
     settings.WritePortParam(line);
     settings.WriteSaveToDatabase(cbDataBase->isChecked());
-    settings.WritePictureDir(edDir->text());
+    settings.WritePictureDir(pictureDir);
     settings.WriteLocalPort(seLocal->number());
     settings.WriteMonitorPort(seTV->number());
     settings.WriteCardIndex(seIndex->number());

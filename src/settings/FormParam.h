@@ -3,7 +3,7 @@
 // file and writes them all back when the user confirms; cancelling or
 // closing writes nothing. What it saves takes effect for the next console.
 
-#include <QDialog>
+#include "framework/FormDialog.h"
 
 class QCheckBox;
 class QComboBox;
@@ -14,7 +14,7 @@ namespace tarvelo {
 
 class SpinEdit;
 
-class TfmParam final : public QDialog {
+class TfmParam final : public FormDialog {
     Q_OBJECT
 public:
     explicit TfmParam(QWidget* parent = nullptr);

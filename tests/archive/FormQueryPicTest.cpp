@@ -8,8 +8,10 @@
 #include "support/PostgresServer.h"
 #include "support/TempDir.h"
 
+#include <QApplication>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -183,6 +185,23 @@ TEST_P(QueryWindowTest, EachRowShowsItsOwnPictureClippedNotScaled)
     EXPECT_EQ(shownPicture(*w), QSize(160, 120));
     w->DBGrid1->selectRow(2);
     EXPECT_EQ(shownPicture(*w), QSize()) << "a corrupt picture clears the box";
+}
+
+// Only the close box closes it: Esc and Enter do nothing of their own.
+TEST_P(QueryWindowTest, KeysDoNotCloseIt)
+{
+    TfmQueryPic w(connection);
+    bool openAfterKeys = false;
+    QTimer::singleShot(0, &w, [&] {
+        for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(w.DBGrid1, &press);
+        }
+        openAfterKeys = w.isVisible();
+        w.close();
+    });
+    w.runModal();
+    EXPECT_TRUE(openAfterKeys);
 }
 
 INSTANTIATE_TEST_SUITE_P(SQLiteAndPostgres, QueryWindowTest, ::testing::Values(false, true),

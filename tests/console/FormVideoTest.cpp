@@ -5,11 +5,16 @@
 #include "capture/DriverRegistry.h"
 #include "console/FormVideo.h"
 #include "settings/IniData.h"
+#include "support/LogFile.h"
+#include "support/PostgresServer.h"
 #include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QTimer>
 #include <QMouseEvent>
 #include <QPushButton>
 #include "framework/SpinEdit.h"
@@ -46,6 +51,7 @@ protected:
     TfmVideo& open()
     {
         ConsoleServices services;
+        services.AdoString = adoString;
         services.HaveRight = [this](int32_t right) { return right == 5 && granted; };
         console = std::make_unique<TfmVideo>(services);
         console->ApplyParam("op1", "");
@@ -74,6 +80,28 @@ protected:
         QApplication::sendEvent(target, &e);
     }
     QString messages() { return QString::fromUtf8(readBytes(dir.file("messages.log"))); }
+    // A console that stores its snapshots as rows of a table made here.
+    TfmVideo& openForDatabase(const QString& connection, const QString& table)
+    {
+        QueryObject maker;
+        maker.setConnectionString(connection);
+        maker.setStatement(table);
+        maker.execute();
+        writeLine(5);
+        TIniData().WriteSaveToDatabase(true);
+        adoString = connection;
+        TfmVideo& form = open();
+        form.show();
+        return form;
+    }
+    int rowsIn(const QString& connection)
+    {
+        QueryObject reader;
+        reader.setConnectionString(connection);
+        reader.setStatement("select * from CAPPICTURE");
+        reader.open();
+        return reader.rowCount();
+    }
 
     TempWorkDir dir;
     PortsDir ports;
@@ -81,6 +109,7 @@ protected:
     DriverScript script;
     std::shared_ptr<ScriptedDriver> driver;
     bool granted = true;
+    QString adoString;
     std::unique_ptr<TfmVideo> console;
 };
 
@@ -232,4 +261,81 @@ TEST_F(FormVideoTest, SnapshotsFromTheButtonAndTheHost)
     ASSERT_EQ(stored.size(), 1);
     EXPECT_TRUE(stored[0].startsWith("3-")) << stored[0].toStdString();
     EXPECT_TRUE(stored[0].endsWith("-op1.jpg")) << stored[0].toStdString();
+}
+
+// Every text a user reads is Chinese; single letters of access keys aside.
+TEST_F(FormVideoTest, NoEnglishInTheWindow)
+{
+    writeLine(5);
+    TfmVideo& form = open();
+    form.show();
+    const QRegularExpression word("[A-Za-z]{2,}");
+    for (QWidget* w : form.findChildren<QWidget*>()) {
+        QString shown = w->toolTip() + ' ' + w->statusTip() + ' ' + w->whatsThis();
+        if (auto* label = qobject_cast<QLabel*>(w))
+            shown += ' ' + label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(w))
+            shown += ' ' + button->text();
+        EXPECT_FALSE(word.match(shown).hasMatch()) << w->objectName().toStdString() << ": " << shown.toStdString();
+    }
+}
+
+// The statement box waits for the user while the host goes on: a second
+// snapshot meanwhile is refused, and the host may free the console before
+// the box closes (AddressSanitizer watches what is touched then).
+TEST_F(FormVideoTest, TheConsoleMayGoWhileItsStatementBoxWaits)
+{
+    qunsetenv("TARVELO_MESSAGE_LOG");  // a box that waits
+    LogFile log(dir.file("tarvelo.log"));
+    QString connection = "Provider=SQLite;Data Source=" + dir.file("pictures.db");
+    TfmVideo& form = openForDatabase(connection, "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, "
+                                                 "OPERATOR char(10), PICTURE blob)");
+    int boxes = 0;
+    bool acted = false;
+    QTimer host;
+    QObject::connect(&host, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        ++boxes;
+        if (!acted) {
+            acted = true;
+            console->SnapshotFromHost();
+            console.reset();  // Frame_FreeAll from a handler of the host's
+        }
+        box->accept();
+    });
+    host.start(10);
+    form.btCapture->click();
+    host.stop();
+    EXPECT_EQ(boxes, 1) << "no second box";
+    EXPECT_EQ(log.lines().filter("snapshot: refused").size(), 1);
+    EXPECT_EQ(rowsIn(connection), 0) << "the console went before its row";
+}
+
+// A server restarting under an open console and an open query: the next
+// statements find the connection lost and connect again by themselves.
+TEST_F(FormVideoTest, SnapshotsSurviveADatabaseRestart)
+{
+    PostgresServer server;
+    LogFile log(dir.file("tarvelo.log"));
+    TfmVideo& form = openForDatabase(server.connectionString(),
+                                     "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, "
+                                     "OPERATOR char(10) not null, PICTURE bytea)");
+    QueryObject query;  // as the query window keeps it
+    query.setConnectionString(server.connectionString());
+    query.setStatement("select * from CAPPICTURE");
+    query.open();
+    form.btCapture->click();
+    EXPECT_EQ(form.lShow->text(), "保存到数据库完成");
+    server.restart();
+    form.btCapture->click();
+    EXPECT_EQ(form.lShow->text(), "保存到数据库完成") << "after the restart";
+    ASSERT_NO_THROW(query.open());
+    EXPECT_EQ(query.rowCount(), 2);
+    QStringList logged = log.lines();
+    EXPECT_EQ(logged.filter("database: the connection was lost: ").size(), 2) << logged.join('\n').toStdString();
+    EXPECT_EQ(logged.filter("database: connected again").size(), 2);
+    EXPECT_EQ(logged.filter(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d ")).size(), logged.size())
+        << "a reason of several lines is one line of the log";
 }

@@ -6,6 +6,7 @@
 #include "../capture/ScriptedDriver.h"
 #include "capture/DriverRegistry.h"
 #include "console/SnapshotStore.h"
+#include "support/LogFile.h"
 #include "support/PostgresServer.h"
 #include "support/TempDir.h"
 
@@ -67,8 +68,10 @@ protected:
     QStringList statements;
 };
 
+// Sites declare the operator "not null": a snapshot the host asked for has
+// an empty operator, not none.
 const QString SQLiteTable =
-    "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), PICTURE blob)";
+    "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10) not null, PICTURE blob)";
 
 void createTable(QueryObject& query, const QString& connection, const QString& definition)
 {
@@ -157,6 +160,8 @@ TEST_F(SnapshotStoreTest, RowsInSQLiteWithTheStatementShownFirst)
     SnapshotStore rows = store(true);
     EXPECT_EQ(rows.TakeSnapshot("op1", "ignored", 3), "保存到数据库完成");
     EXPECT_EQ(rows.TakeSnapshot("o'brien", "", 4), "保存到数据库完成") << "a quote cannot change the statement";
+    EXPECT_EQ(rows.TakeSnapshot(QString(), "op1", 5), "保存到数据库完成") << "the host's snapshot";
+    statements.removeLast();
     EXPECT_EQ(statements, (QStringList{
                               "insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) "
                               "VALUES(3,'2004-06-11 17:35:07','op1',:img)",
@@ -165,7 +170,7 @@ TEST_F(SnapshotStoreTest, RowsInSQLiteWithTheStatementShownFirst)
                           }));
     query.setStatement("select * from CAPPICTURE order by VIDEOPORT");
     query.open();
-    ASSERT_EQ(query.rowCount(), 2);
+    ASSERT_EQ(query.rowCount(), 3);
     EXPECT_EQ(query.field("VIDEOPORT").toInt(), 3);
     EXPECT_EQ(query.field("CAPTIME").toDateTime(), At);
     EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "op1");
@@ -173,10 +178,14 @@ TEST_F(SnapshotStoreTest, RowsInSQLiteWithTheStatementShownFirst)
     query.setCurrentRow(1);
     EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "o'brien");
     EXPECT_TRUE(pictures().isEmpty());
+    query.setStatement("select * from CAPPICTURE where OPERATOR=''");
+    query.open();
+    EXPECT_EQ(query.rowCount(), 1) << "an empty operator, found as reports look for it";
 }
 
 TEST_F(SnapshotStoreTest, DatabaseFailuresComeAfterTheStatementBox)
 {
+    LogFile log(dir.file("tarvelo.log"));
     SnapshotStore rows = store(true);
     EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库失败") << "no connection string";
     query.setConnectionString("Provider=SQLite;Data Source=" + dir.file("empty.db"));
@@ -184,6 +193,10 @@ TEST_F(SnapshotStoreTest, DatabaseFailuresComeAfterTheStatementBox)
     query.setConnectionString("Provider=PostgreSQL;Data Source=127.0.0.1:1;Initial Catalog=x;User ID=x");
     EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库失败") << "server unreachable";
     EXPECT_EQ(statements.size(), 3) << "the box comes first each time";
+    QStringList logged = log.lines();
+    EXPECT_EQ(logged.size(), 3) << "one line for each failure, however many lines its reason had:\n"
+                                << logged.join('\n').toStdString();
+    EXPECT_TRUE(logged.filter("snapshot: the row was not stored: cannot connect: ").size() == 1);
     capture.CloseDriver();
     EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "不能保存图片");
     EXPECT_EQ(statements.size(), 3) << "no picture, no box";
@@ -193,22 +206,50 @@ TEST_F(SnapshotStoreTest, RowsInPostgresNativeAndThroughOdbc)
 {
     PostgresServer server;
     const QString table =
-        "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10), PICTURE bytea)";
+        "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10) not null, PICTURE bytea)";
     createTable(query, server.connectionString(), table);
     SnapshotStore rows = store(true);
     EXPECT_EQ(rows.TakeSnapshot("op1", "", 3), "保存到数据库完成");
+    EXPECT_EQ(rows.TakeSnapshot(QString(), "", 4), "保存到数据库完成") << "the host's snapshot";
     query.setConnectionString("Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=" + server.socketDirectory() +
                               ";Database=postgres;Username=tarvelo;ByteaAsLongVarBinary=1");
-    EXPECT_EQ(rows.TakeSnapshot("o'brien", "", 4), "保存到数据库完成");
+    EXPECT_EQ(rows.TakeSnapshot("o'brien", "", 5), "保存到数据库完成");
+    EXPECT_EQ(rows.TakeSnapshot("Administrator", "", 6), "保存到数据库完成") << "a name longer than the column";
     query.setConnectionString(server.connectionString());
     query.setStatement("select * from CAPPICTURE order by VIDEOPORT");
     query.open();
-    ASSERT_EQ(query.rowCount(), 2);
-    for (int row = 0; row < 2; ++row) {
+    const QStringList operators{"op1", "", "o'brien", "Administra"};
+    ASSERT_EQ(query.rowCount(), operators.size());
+    for (int row = 0; row < query.rowCount(); ++row) {
         query.setCurrentRow(row);
         EXPECT_EQ(query.field("VIDEOPORT").toInt(), 3 + row);
         EXPECT_EQ(query.field("CAPTIME").toDateTime(), At);
+        EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), operators[row]);
         EXPECT_EQ(decodedSize(query.field("PICTURE").toByteArray(), dir.path()), "640 480");
     }
-    EXPECT_EQ(query.field("OPERATOR").toString().trimmed(), "o'brien");
+}
+
+// What fits char(10): characters on most servers, bytes of GBK on SQL
+// Server, where a Chinese character takes two.
+TEST(StoredOperator, CutToWhatTheColumnHolds)
+{
+    struct Case {
+        QString name;
+        SqlDialect dialect;
+        QString stored;
+    } cases[] = {
+        {QString(), SqlDialect::PostgreSQL, ""},
+        {"Administrator", SqlDialect::PostgreSQL, "Administra"},
+        {"Administrator", SqlDialect::SqlServer, "Administra"},
+        {"值班员值班员值班员值班", SqlDialect::Unknown, "值班员值班员值班员值"},
+        {"值班员值班员", SqlDialect::SQLite, "值班员值班员"},
+        {"值班员值班员", SqlDialect::SqlServer, "值班员值班"},
+        {"a值班员值班", SqlDialect::SqlServer, "a值班员值"},
+        {"😀😀😀😀😀😀😀😀😀😀😀", SqlDialect::PostgreSQL, "😀😀😀😀😀😀😀😀😀😀"},
+    };
+    for (const Case& c : cases) {
+        QString stored = SnapshotStore::StoredOperator(c.name, c.dialect);
+        EXPECT_EQ(stored, c.stored) << c.name.toStdString();
+        EXPECT_FALSE(stored.isNull()) << "never NULL";
+    }
 }

@@ -1,13 +1,17 @@
-// The library's message boxes belong to the host's window: on a real X
-// server the box's WM_TRANSIENT_FOR names the window the host handed over.
+// The library's console and message boxes belong to the host's window: on
+// a real X server their WM_TRANSIENT_FOR names the window the host handed
+// over.
 
+#include "console/FormVideo.h"
 #include "framework/Application.h"
 #include "framework/MessageBox.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -39,7 +43,44 @@ uintptr_t transientForOfTheBox()
     return found;
 }
 
+// WM_TRANSIENT_FOR of a shown window, read by xprop.
+uintptr_t transientFor(QWidget& window)
+{
+    QCoreApplication::processEvents();
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(window.winId()), "WM_TRANSIENT_FOR"});
+    xprop.waitForFinished(5000);
+    auto match = QRegularExpression("window id # (0x[0-9a-f]+)").match(QString::fromLocal8Bit(xprop.readAll()));
+    return match.hasMatch() ? match.captured(1).toULongLong(nullptr, 16) : 0;
+}
+
 }  // namespace
+
+TEST(OwnerWindow, TheConsoleBelongsToTheHostsWindow)
+{
+    QTemporaryDir work;  // the console reads ./Tarvelo.ini
+    QString previous = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    QWidget host;
+    host.show();
+    QWidget otherHost;
+    otherHost.show();
+    Application::setOwnerWindow(uintptr_t(host.winId()));
+    {
+        TfmVideo console{ConsoleServices{}};
+        console.show();
+        EXPECT_EQ(transientFor(console), uintptr_t(host.winId())) << "the first showing";
+        console.hide();
+        console.show();
+        EXPECT_EQ(transientFor(console), uintptr_t(host.winId())) << "shown again";
+        console.hide();
+        Application::setOwnerWindow(uintptr_t(otherHost.winId()));
+        console.show();
+        EXPECT_EQ(transientFor(console), uintptr_t(otherHost.winId())) << "a new owner";
+    }
+    Application::setOwnerWindow(0);
+    QDir::setCurrent(previous);
+}
 
 TEST(OwnerWindow, MessageBoxesBelongToTheHostsWindow)
 {

@@ -90,6 +90,29 @@ TEST_F(MessageBoxHostTest, TheMainFormHandleNameIsNotTheOneLookedUp)
     EXPECT_EQ(texts(), QStringList({QStringLiteral("没有发现主程序中的Frame_GetMainFormHandle函数")}));
 }
 
+// The host unloads the library from a handler of its own while a box of
+// the library waits: the code that showed the box is still there when the
+// box closes, and the call goes on to its end.
+TEST_F(MessageBoxHostTest, AnUnloadDuringABoxLetsTheCallFinish)
+{
+    closer.stop();
+    QTimer host;
+    QObject::connect(&host, &QTimer::timeout, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (library) {
+            dlclose(library);
+            library = nullptr;
+        }
+        seen.push_back({box->text(), box->isModal(), box->standardButtons()});
+        box->accept();
+    });
+    host.start(20);
+    EXPECT_FALSE(initWith(HOST_NONE));
+    EXPECT_EQ(seen.size(), 6u) << "every lookup went on";
+}
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");

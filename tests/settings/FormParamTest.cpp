@@ -6,11 +6,14 @@
 #include "settings/IniData.h"
 #include "support/TempDir.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProcess>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -87,23 +90,28 @@ TEST_F(FormParamTest, ParityLettersShowAndComeBack)
     }
 }
 
-TEST_F(FormParamTest, WhatIsNoWholeNumberWritesNothing)
+// What is no whole number, and text that the GBK file cannot hold (it
+// would come back as "?"), get the error box and write nothing.
+TEST_F(FormParamTest, WhatTheFileCannotHoldWritesNothing)
 {
     TIniData().WritePortParam({3, 9600, 8, 'n', 1});
     QByteArray before = readBytes(dir.file("Tarvelo.ini"));
-    for (auto wrongs : {std::pair{"stop", "1.5"}, std::pair{"port", "COM3"}, std::pair{"baud", ""}}) {
-        SCOPED_TRACE(wrongs.first);
+    const std::pair<const char*, std::function<void(TfmParam&)>> wrongs[] = {
+        {"stop 1.5", [](TfmParam& d) { d.cbStop->setCurrentText("1.5"); }},
+        {"port COM3", [](TfmParam& d) { d.cbPort->setCurrentText("COM3"); }},
+        {"empty baud", [](TfmParam& d) { d.cbBaud->setCurrentText(""); }},
+        {"directory outside GBK", [](TfmParam& d) { d.edDir->setText(QStringLiteral("/srv/사진/é")); }},
+    };
+    for (const auto& [what, makeWrong] : wrongs) {
+        SCOPED_TRACE(what);
         TfmParam dialog;
-        QComboBox* box = std::string(wrongs.first) == "stop"   ? dialog.cbStop
-                         : std::string(wrongs.first) == "port" ? dialog.cbPort
-                                                               : dialog.cbBaud;
-        box->setCurrentText(wrongs.second);
+        makeWrong(dialog);
         dialog.show();
         dialog.btConfirm->click();
         EXPECT_FALSE(dialog.isVisible()) << "it closes all the same";
         EXPECT_EQ(readBytes(dir.file("Tarvelo.ini")), before);
     }
-    EXPECT_EQ(messages(), Wrong + Wrong + Wrong);
+    EXPECT_EQ(messages(), Wrong + Wrong + Wrong + Wrong);
 }
 
 TEST_F(FormParamTest, UnlistedNumbersAndEmptiedSpinBoxesAreSaved)
@@ -123,12 +131,19 @@ TEST_F(FormParamTest, UnlistedNumbersAndEmptiedSpinBoxesAreSaved)
     EXPECT_TRUE(stored.contains("设置/图片目录=/监控/图片"));
 }
 
-TEST_F(FormParamTest, CancelAndTheCloseBoxWriteNothing)
+// Enter and Esc neither confirm nor close: the design gives the dialog no
+// default and no cancel key.
+TEST_F(FormParamTest, KeysCancelAndTheCloseBoxWriteNothing)
 {
     for (bool closeBox : {false, true}) {
         TfmParam dialog;
         dialog.cbPort->setCurrentText("7");
         dialog.show();
+        for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(dialog.edDir, &press);
+            EXPECT_TRUE(dialog.isVisible()) << key;
+        }
         if (closeBox)
             dialog.close();
         else

@@ -45,8 +45,19 @@ PostgresServer::PostgresServer()
             throw std::runtime_error("the postgres user cannot have the server's directory");
     }
     runServerProgram("initdb", {"-D", dir_ + "/data", "-U", "tarvelo", "-A", "trust", "-E", "UTF8", "--no-sync"});
-    runServerProgram("pg_ctl", {"-D", dir_ + "/data", "-l", dir_ + "/server.log", "-w", "-o",
-                                "-k " + dir_ + " -c listen_addresses= -F", "start"});
+    restartWith("start");
+}
+
+void PostgresServer::restart()
+{
+    restartWith("restart");
+}
+
+void PostgresServer::restartWith(const QString& command)
+{
+    QStringList mode = command == "restart" ? QStringList{"-m", "fast"} : QStringList{};
+    runServerProgram("pg_ctl", QStringList{"-D", dir_ + "/data", "-l", dir_ + "/server.log", "-w"} + mode +
+                                   QStringList{"-o", "-k " + dir_ + " -c listen_addresses= -F", command});
 }
 
 PostgresServer::~PostgresServer()

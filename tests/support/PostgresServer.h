@@ -16,11 +16,16 @@ public:
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
 
+    // Stops the server, dropping every connection, and starts it again.
+    void restart();
+
     const QString& socketDirectory() const { return dir_; }
     // The ADO form the host would pass: Provider=PostgreSQL;...
     QString connectionString() const;
 
 private:
+    void restartWith(const QString& command);
+
     QString dir_;
 };
 
