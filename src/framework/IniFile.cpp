@@ -1,6 +1,7 @@
 #include "framework/IniFile.h"
 
 #include "framework/GbkText.h"
+#include "framework/Log.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -39,18 +40,37 @@ struct GbkNoCaseLess {
 
 using Store = CSimpleIniTempl<char, GbkNoCaseLess, SI_ConvertA<char>>;
 
+// The file as stored: GBK, or UTF-8 where it starts with a byte-order mark
+// (what current Windows editors save).
 struct FileText {
-    std::string bytes;
+    std::string bytes;  // without the byte-order mark
     bool crlf = false;
+    bool utf8 = false;
 };
+
+constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
 
 std::optional<FileText> readFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    QByteArray data = file.readAll();
-    return FileText{data.toStdString(), data.contains("\r\n")};
+    std::string data = file.readAll().toStdString();
+    bool utf8 = data.starts_with(Utf8Mark);
+    if (utf8)
+        data.erase(0, Utf8Mark.size());
+    bool crlf = data.find("\r\n") != std::string::npos;
+    return FileText{std::move(data), crlf, utf8};
+}
+
+std::string encode(const QString& text, bool utf8)
+{
+    return utf8 ? text.toStdString() : toGbk(text);
+}
+
+QString decode(std::string_view bytes, bool utf8)
+{
+    return utf8 ? QString::fromUtf8(bytes.data(), qsizetype(bytes.size())) : fromGbk(bytes);
 }
 
 std::unique_ptr<Store> newStore()
@@ -68,14 +88,6 @@ std::unique_ptr<Store> loadStore(const std::optional<FileText>& text)
     return store;
 }
 
-std::optional<std::string> readRaw(const QString& path, const QString& section, const QString& key)
-{
-    auto store = loadStore(readFile(path));
-    const char* value = store->GetValue(toGbk(section).c_str(), toGbk(key).c_str(), nullptr);
-    if (!value)
-        return std::nullopt;
-    return std::string(value);
-}
 
 std::string withLineEnds(std::string text, bool crlf)
 {
@@ -141,17 +153,31 @@ bool parseInt32(const QString& text, int32_t& value)
 
 IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
+std::optional<QString> IniFile::read(const QString& section, const QString& key) const
+{
+    auto text = readFile(path_);
+    if (text && text->utf8 && !toldUtf8_) {
+        toldUtf8_ = true;
+        logLine("settings", path_.toStdString() + " starts with a UTF-8 byte-order mark: read as UTF-8");
+    }
+    auto store = loadStore(text);
+    bool utf8 = text && text->utf8;
+    const char* value = store->GetValue(encode(section, utf8).c_str(), encode(key, utf8).c_str(), nullptr);
+    if (!value)
+        return std::nullopt;
+    return decode(value, utf8);
+}
+
 QString IniFile::readString(const QString& section, const QString& key, const QString& fallback) const
 {
-    auto raw = readRaw(path_, section, key);
-    return raw ? fromGbk(*raw) : fallback;
+    return read(section, key).value_or(fallback);
 }
 
 int32_t IniFile::readInteger(const QString& section, const QString& key, int32_t fallback) const
 {
-    auto raw = readRaw(path_, section, key);
+    auto text = read(section, key);
     int32_t value = fallback;
-    if (raw && parseInt32(fromGbk(*raw), value))
+    if (text && parseInt32(*text, value))
         return value;
     return fallback;
 }
@@ -168,6 +194,12 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     auto text = readFile(path_);
     if (!text && QFile::exists(path_))
         throw IniFileError("Unable to read " + path_.toStdString());
+    if (text && text->utf8) {
+        // Written back as every reader of the settings expects it.
+        text->bytes = toGbk(decode(text->bytes, true));
+        text->utf8 = false;
+        logLine("settings", path_.toStdString() + " was UTF-8: written back as GBK");
+    }
     auto store = newStore();
     if (text && store->LoadData(text->bytes.data(), text->bytes.size()) < 0)
         throw IniFileError("Unable to read " + path_.toStdString());

@@ -1,5 +1,7 @@
 #pragma once
-// A Windows-style INI file in GBK, read and written one value at a time.
+// A Windows-style INI file in GBK, read and written one value at a time. A
+// file that starts with a UTF-8 byte-order mark is read as UTF-8 and
+// written back as GBK.
 //
 // Nothing is cached: each read loads the file afresh and each write rewrites
 // it at once, keeping everything else in it (other sections and keys,
@@ -8,6 +10,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 namespace tarvelo {
@@ -36,7 +39,10 @@ public:
     void writeBool(const QString& section, const QString& key, bool value);
 
 private:
+    std::optional<QString> read(const QString& section, const QString& key) const;
+
     QString path_;
+    mutable bool toldUtf8_ = false;  // the log hears of a UTF-8 file once
 };
 
 // The integer rule of the settings file, on its own for testing.

@@ -339,3 +339,25 @@ TEST_F(FormVideoTest, SnapshotsSurviveADatabaseRestart)
     EXPECT_EQ(logged.filter(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d ")).size(), logged.size())
         << "a reason of several lines is one line of the log";
 }
+
+// Settings files as people and their editors save them; the command on the
+// line shows they were read.
+TEST_F(FormVideoTest, SettingsFilesAsEditorsSaveThem)
+{
+    const std::pair<const char*, QByteArray> files[] = {
+        {"GBK with CRLF", gbk("[串口]\r\n串口号=5\r\n波特率=9600\r\n数据位=8\r\n停止位=1\r\n[视频端口]\r\n本机=3\r\n")},
+        {"UTF-8 with a byte-order mark, spaces, LF, a comment, sections reversed",
+         "\xEF\xBB\xBF; 记事本\n[视频端口]\n本机 = 3\n\n[串口]\n串口号 = 5\n波特率=9600\n数据位 =8\n停止位= 1\n"},
+    };
+    for (const auto& [what, bytes] : files) {
+        SCOPED_TRACE(what);
+        writeBytes(dir.file("Tarvelo.ini"), bytes);
+        LogFile log(dir.file("tarvelo.log"));
+        open().SwitchToMonitor(12);
+        EXPECT_EQ(line.read(7), "3Ma12#a");
+        EXPECT_EQ(log.lines().filter("read as UTF-8").size(), bytes.startsWith("\xEF\xBB\xBF") ? 1 : 0);
+        console.reset();
+        QFile::remove(dir.file("tarvelo.log"));
+    }
+}
+

@@ -153,3 +153,30 @@ TEST_F(FormParamTest, KeysCancelAndTheCloseBoxWriteNothing)
     EXPECT_FALSE(QFile::exists(dir.file("Tarvelo.ini")));
     EXPECT_EQ(messages(), "");
 }
+
+// A file a current Windows editor saved (UTF-8 with a byte-order mark, here
+// written by Python): shown as it reads, written back as GBK.
+TEST_F(FormParamTest, AUtf8FileIsShownAndWrittenBackAsGbk)
+{
+    QProcess p;
+    p.start("python3", {"-c",
+                        "import configparser,sys\n"
+                        "c=configparser.RawConfigParser()\n"
+                        "c.optionxform=str\n"
+                        "c['设置']={'图片目录':'/监控/图片','数据库启用':'1'}\n"
+                        "c['串口']={'串口号':'5','波特率':'9600','校验位':'e'}\n"
+                        "c.write(open(sys.argv[1],'w',encoding='utf-8-sig'))\n",
+                        dir.file("Tarvelo.ini")});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    TfmParam dialog;
+    EXPECT_EQ(dialog.edDir->text(), "/监控/图片");
+    EXPECT_EQ(dialog.cbPort->currentText(), "5");
+    EXPECT_EQ(dialog.cbParity->currentText(), "偶校验");
+    EXPECT_TRUE(dialog.cbDataBase->isChecked());
+    dialog.btConfirm->click();
+    EXPECT_FALSE(readBytes(dir.file("Tarvelo.ini")).startsWith("\xEF\xBB\xBF"));
+    QString stored = storedKeys();
+    EXPECT_TRUE(stored.contains("设置/图片目录=/监控/图片")) << stored.toStdString();
+    EXPECT_TRUE(stored.contains("串口/校验位=e"));
+}
+
