@@ -155,7 +155,7 @@ void TfmQueryPic::openResult()
 
 void TfmQueryPic::adoQueryAfterScroll()
 {
-    QImage picture = DecodeJpeg(adoQuery.field(QStringLiteral("PICTURE")).toByteArray());
+    QImage picture = DecodeJpeg(adoQuery.field(QStringLiteral("PICTURE")).toByteArray(), picImage->size());
     if (picture.isNull())
         picImage->clear();
     else

@@ -1,5 +1,6 @@
 #include "framework/JpegImage.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -79,7 +80,25 @@ bool compress(jpeg_compress_struct& c, ErrorManager& errors, const QImage& rgb, 
     return true;
 }
 
-bool decompress(jpeg_decompress_struct& d, ErrorManager& errors, const QByteArray& bytes, QImage& out)
+// The decoder leaves C, M, Y, K bytes where each pixel goes; Adobe's files
+// (Photoshop, ImageMagick) store the inks inverted.
+void cmykToRgb(QImage& image, bool inverted)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        auto* pixel = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x, ++pixel) {
+            const auto* ink = reinterpret_cast<const uchar*>(pixel);
+            auto amount = [&](int i) { return inverted ? int(ink[i]) : 255 - ink[i]; };
+            int k = amount(3);
+            *pixel = qRgb(amount(0) * k / 255, amount(1) * k / 255, amount(2) * k / 255);
+        }
+    }
+}
+
+// Only the rows and columns of `limit` from the top-left are decoded: a
+// picture larger than its box costs no more than the box.
+bool decompress(jpeg_decompress_struct& d, ErrorManager& errors, const QByteArray& bytes, const QSize& limit,
+                QImage& out)
 {
     if (setjmp(errors.exit))
         return false;
@@ -87,16 +106,27 @@ bool decompress(jpeg_decompress_struct& d, ErrorManager& errors, const QByteArra
     jpeg_mem_src(&d, reinterpret_cast<const unsigned char*>(bytes.constData()), (unsigned long)bytes.size());
     if (jpeg_read_header(&d, TRUE) != JPEG_HEADER_OK)
         return false;
-    d.out_color_space = JCS_RGB;
+    bool cmyk = d.jpeg_color_space == JCS_CMYK || d.jpeg_color_space == JCS_YCCK;
+    d.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&d);
-    out = QImage(int(d.output_width), int(d.output_height), QImage::Format_RGB888);
+    JDIMENSION width = std::min<JDIMENSION>(d.output_width, JDIMENSION(limit.width()));
+    JDIMENSION height = std::min<JDIMENSION>(d.output_height, JDIMENSION(limit.height()));
+    JDIMENSION left = 0;
+    JDIMENSION cropped = width;
+    if (width < d.output_width)
+        jpeg_crop_scanline(&d, &left, &cropped);  // whole blocks: at least `width`
+    out = QImage(int(d.output_width), int(height), cmyk ? QImage::Format_RGB32 : QImage::Format_RGB888);
     if (out.isNull())
         return false;  // too large to hold
-    while (d.output_scanline < d.output_height) {
+    while (d.output_scanline < height) {
         JSAMPROW row = out.scanLine(int(d.output_scanline));
         jpeg_read_scanlines(&d, &row, 1);
     }
-    jpeg_finish_decompress(&d);
+    if (cmyk)
+        cmykToRgb(out, d.saw_Adobe_marker);
+    if (out.width() > int(width))
+        out = out.copy(0, 0, int(width), int(height));
+    jpeg_abort_decompress(&d);
     return true;
 }
 
@@ -119,15 +149,15 @@ QByteArray EncodeJpeg(const QImage& image, int quality)
     return QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));
 }
 
-QImage DecodeJpeg(const QByteArray& bytes)
+QImage DecodeJpeg(const QByteArray& bytes, const QSize& limit)
 {
-    if (bytes.isEmpty())
+    if (bytes.isEmpty() || limit.isEmpty())
         return {};
     std::unique_ptr<jpeg_decompress_struct, DecompressDeleter> d(new jpeg_decompress_struct{});
     ErrorManager errors;
     installErrors(reinterpret_cast<j_common_ptr>(d.get()), errors);
     QImage image;
-    if (!decompress(*d, errors, bytes, image))
+    if (!decompress(*d, errors, bytes, limit, image))
         return {};
     return image;
 }

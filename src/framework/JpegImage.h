@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <stdexcept>
 
 namespace tarvelo {
@@ -17,7 +18,10 @@ public:
 // Throws JpegError with libjpeg's message when the image cannot be encoded.
 QByteArray EncodeJpeg(const QImage& image, int quality = 80);
 
-// A null image when the bytes hold no readable JPEG.
-QImage DecodeJpeg(const QByteArray& bytes);
+// A null image when the bytes hold no readable JPEG. Any JPEG kind that
+// cameras and editors write: progressive, greyscale, any sampling, restart
+// markers, (Adobe) CMYK. Only the top-left `limit` of the picture is
+// decoded.
+QImage DecodeJpeg(const QByteArray& bytes, const QSize& limit = QSize(65535, 65535));
 
 }  // namespace tarvelo

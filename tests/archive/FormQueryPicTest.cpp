@@ -172,13 +172,18 @@ TEST_P(QueryWindowTest, DayRangesAndTheInputFilter)
 TEST_P(QueryWindowTest, EachRowShowsItsOwnPictureClippedNotScaled)
 {
     QByteArray corrupt = picture(100, 100).left(20);
-    insert({1, QDateTime(June11, QTime(1, 0)), "big", picture(640, 480)});
+    QImage big(640, 480, QImage::Format_RGB32);
+    big.fill(Qt::blue);
+    QPainter(&big).fillRect(QRect(0, 0, 160, 120), Qt::red);
+    insert({1, QDateTime(June11, QTime(1, 0)), "big", EncodeJpeg(big)});
     insert({1, QDateTime(June11, QTime(2, 0)), "empty", QByteArray()});
     insert({1, QDateTime(June11, QTime(3, 0)), "corrupt", "not a picture at all"});
     insert({1, QDateTime(June11, QTime(4, 0)), "small", picture(160, 120)});
     auto w = window();
-    EXPECT_EQ(shownPicture(*w), QSize(640, 480)) << "drawn at its own size";
-    EXPECT_EQ(w->picImage->size(), QSize(320, 240)) << "the box clips it";
+    EXPECT_EQ(shownPicture(*w), QSize(320, 240)) << "the box's corner of it";
+    QImage shown = w->picImage->pixmap().toImage();
+    EXPECT_GT(qRed(shown.pixel(150, 110)), 225) << "at its own size, not scaled";
+    EXPECT_LT(qRed(shown.pixel(170, 130)), 30);
     w->DBGrid1->selectRow(1);
     EXPECT_EQ(shownPicture(*w), QSize()) << "an empty picture clears the box";
     w->DBGrid1->selectRow(3);
