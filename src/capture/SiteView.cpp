@@ -1,5 +1,6 @@
 #include "capture/SiteView.h"
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -14,6 +15,18 @@ std::string FormatSiteView(const SiteView& view)
                   view.pan, view.tilt, view.zoom);
     return text;
 }
+
+namespace {
+
+// Far beyond where a head can point or zoom, yet small enough that a scene
+// position stays a number the painter can round.
+bool withinReach(const SiteView& view)
+{
+    constexpr double Far = 1e6;
+    return std::fabs(view.pan) <= Far && std::fabs(view.tilt) <= Far && view.zoom >= 1 / 1000.0 && view.zoom <= Far;
+}
+
+}  // namespace
 
 std::optional<SiteView> ParseSiteView(std::string_view text)
 {
@@ -33,7 +46,7 @@ std::optional<SiteView> ParseSiteView(std::string_view text)
         if (!lines)
             return std::nullopt;
     }
-    if (!haveCamera || !(view.zoom > 0))
+    if (!haveCamera || !withinReach(view))
         return std::nullopt;
     return view;
 }

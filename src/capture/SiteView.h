@@ -33,7 +33,8 @@ struct SiteView {
 };
 
 std::string FormatSiteView(const SiteView& view);
-std::optional<SiteView> ParseSiteView(std::string_view text);  // nullopt without a camera line
+// nullopt without a camera line, or with a position or zoom no head reaches
+std::optional<SiteView> ParseSiteView(std::string_view text);
 
 std::optional<SiteView> ReadSiteView(const std::string& path);
 bool WriteSiteView(const std::string& path, const SiteView& view);  // whole or not at all

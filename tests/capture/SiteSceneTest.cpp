@@ -73,6 +73,8 @@ TEST(SiteView, TheFileRoundTripsAndRejectsWhatIsNoView)
     EXPECT_FALSE(ParseSiteView("pan 1\nzoom 2\n")) << "no camera";
     EXPECT_FALSE(ParseSiteView("camera x\n"));
     EXPECT_FALSE(ParseSiteView("camera 3\nzoom 0\n")) << "a zoom of nothing";
+    EXPECT_FALSE(ParseSiteView("camera 3\npan 1e300\n")) << "beyond any head: no position to paint";
+    EXPECT_FALSE(ParseSiteView("camera 3\nzoom 1e-9\n"));
     EXPECT_FALSE(ParseSiteView(""));
 
     TempWorkDir dir;

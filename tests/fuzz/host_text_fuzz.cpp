@@ -1,0 +1,30 @@
+// Text the host passes through the exports: any bytes, any length, as the
+// connection string, the operator name and the second parameter. The
+// operator then becomes a snapshot's file name and its OPERATOR column.
+
+#include "console/SnapshotStore.h"
+#include "framework/GbkText.h"
+#include "tarvelo.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string text(reinterpret_cast<const char*>(data), size);  // zero-terminated, as the host's
+    size_t half = text.size() / 2;
+    std::string second = text.substr(half);
+    Frame_SetAdoString(text.c_str());
+    Frame_SetParam(text.c_str() + half, second.c_str());
+    QString name = tarvelo::fromGbk(text.c_str() + half);
+    QString file = tarvelo::SnapshotStore::FileName(QStringLiteral("/pictures/"), 3, QDateTime(), name);
+    if (file.indexOf('/', 10) != -1)
+        std::abort();  // no name leads out of the picture directory
+    for (auto dialect : {tarvelo::SqlDialect::SqlServer, tarvelo::SqlDialect::PostgreSQL})
+        if (tarvelo::SnapshotStore::StoredOperator(name, dialect).size() > 20)
+            std::abort();  // ten characters at most, each at most a surrogate pair
+    tarvelo::gbkCanHold(name);
+    tarvelo::toGbk(name);
+    return 0;
+}
