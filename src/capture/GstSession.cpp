@@ -151,6 +151,12 @@ bool GstSession::launch(GstElementPtr pipeline)
         pipeline_ = std::move(pipeline);
         ++generation_;
     }
+    // GStreamer hands this session to a streaming thread through GLib's
+    // pool, whose locking ThreadSanitizer is told to ignore; a pooled thread
+    // may even have served an earlier session at this address. The first
+    // thing each callback does is enter the counter, so a release on it here
+    // orders everything set up so far before any callback.
+    inSink_.fetch_add(0, std::memory_order_release);
     if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE)
         return true;
     GstBusPtr bus(gst_element_get_bus(pipeline_.get()));

@@ -207,6 +207,11 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     std::string rendered;
     if (store->Save(rendered, false) < 0)
         throw IniFileError("Unable to write to " + path_.toStdString());
+    // A mark pasted into the middle of a file becomes part of a key; were
+    // that key written first, the next reader would take the GBK file for
+    // UTF-8. A blank line first keeps every key as it was.
+    if (rendered.starts_with(Utf8Mark))
+        rendered.insert(0, "\n");
     writeAll(path_, withLineEnds(std::move(rendered), text && text->crlf));
 }
 

@@ -1,10 +1,13 @@
 #include "playback/Player.h"
 
+#include "playback/SoundOutput.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
+#include <gst/pbutils/pbutils.h>
+#include <mutex>
 #include <thread>
 
 namespace tarvelo {
@@ -26,6 +29,69 @@ std::string errorOn(GstElement* pipeline)
     return text;
 }
 
+// The FourCC of a codec GStreamer does not know, which its AVI reader keeps
+// in the stream's caps; empty for any other.
+std::string unknownFourcc(const GstStructure* missing)
+{
+    GstCaps* detail = nullptr;
+    if (!gst_structure_get(missing, "detail", GST_TYPE_CAPS, &detail, nullptr) || !detail)
+        return {};
+    GstCapsPtr caps(detail);  // a reference of our own
+    gint fourcc = 0;
+    if (gst_caps_get_size(detail) == 0 || !gst_structure_get_int(gst_caps_get_structure(detail, 0), "fourcc", &fourcc))
+        return {};
+    std::string code;
+    for (int shift = 0; shift < 32; shift += 8) {
+        char c = char((guint32(fourcc) >> shift) & 0xFF);
+        code += g_ascii_isprint(c) ? c : '?';
+    }
+    return " (FourCC " + code + ")";
+}
+
+// Which stream found no decoder, in the media system's words ("MPEG-4 Part
+// 2 (XviD) decoder" and the like); empty when none is missing.
+std::string missingDecoder(GstElement* pipeline)
+{
+    GstBusPtr bus(gst_element_get_bus(pipeline));
+    std::string missing;
+    while (GstMessagePtr message{gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ELEMENT)}) {
+        if (!missing.empty() || !gst_is_missing_plugin_message(message.get()))
+            continue;
+        if (gchar* description = gst_missing_plugin_message_get_description(message.get())) {
+            missing = description + unknownFourcc(gst_message_get_structure(message.get()));
+            g_free(description);
+        }
+    }
+    return missing;
+}
+
+// A file whose video nothing here decodes would preroll on its sound
+// alone and show a black panel: it is refused, naming the codec.
+std::string videoProblem(GstElement* pipeline)
+{
+    gint videoStreams = 0;
+    g_object_get(pipeline, "n-video", &videoStreams, nullptr);
+    if (videoStreams > 0)
+        return {};
+    std::string missing = missingDecoder(pipeline);
+    return missing.empty() ? "the file holds no video" : "cannot play the video: " + missing + " is missing";
+}
+
+// GStreamer's own JPEG decoder (1.22) turns a 4:4:4 Motion-JPEG, what
+// ffmpeg writes from RGB sources, into a smeared picture of wrong colours;
+// libav's decoder gets every sampling right, so decoding picks it first.
+// Nothing else in the library decodes JPEG through GStreamer.
+void preferLibavMotionJpeg()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (GstPluginFeature* libav = gst_registry_lookup_feature(gst_registry_get(), "avdec_mjpeg")) {
+            gst_plugin_feature_set_rank(libav, GST_RANK_PRIMARY + 1);
+            gst_object_unref(libav);
+        }
+    });
+}
+
 }  // namespace
 
 Player::Player() = default;
@@ -35,27 +101,55 @@ Player::~Player()
     close();
 }
 
+// Playbin's own conversions are left out (native video): the sink below
+// converts, after mending what the AVI reader may hand over.
+constexpr guint PlayVideoAndSoundOnly = 0x1 | 0x2 | 0x40;
+
+// GStreamer's AVI reader gives a bottom-up RGB file that carries an aspect
+// block a negative pixel aspect, which no converter accepts. The panel
+// draws pixels as they are, so the aspect is made square first.
+constexpr const char* PictureSink =
+    "capssetter caps=video/x-raw,pixel-aspect-ratio=1/1 ! videoconvert ! video/x-raw,format=BGRx ! "
+    "appsink name=pictures sync=true max-buffers=2 drop=true emit-signals=true";
+
+GstElementPtr Player::makePipeline(const QString& file)
+{
+    GstElement* made = gst_element_factory_make("playbin", nullptr);
+    GError* error = nullptr;
+    GstElement* sink = made ? gst_parse_bin_from_description(PictureSink, TRUE, &error) : nullptr;
+    if (!sink) {
+        std::string why = error ? error->message : "GStreamer has no playbin";
+        g_clear_error(&error);
+        if (made)
+            gst_object_unref(gst_object_ref_sink(made));
+        throw PlayerError(why);
+    }
+    GstElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(made)));
+    GstElementPtr pictures(gst_bin_get_by_name(GST_BIN(sink), "pictures"));
+    g_signal_connect(pictures.get(), "new-sample", G_CALLBACK(&Player::newSample), this);
+    g_signal_connect(pictures.get(), "new-preroll", G_CALLBACK(&Player::newPreroll), this);
+    GstElement* sound = MakeSoundOutput();
+    QString uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    g_object_set(pipeline.get(), "uri", uri.toUtf8().constData(), "video-sink", sink, "audio-sink", sound, "flags",
+                 PlayVideoAndSoundOnly, nullptr);
+    return pipeline;
+}
+
 void Player::open(const QString& file)
 {
     close();
     if (!EnsureGstreamer())
         throw PlayerError("GStreamer cannot start");
-    GstElement* made = gst_element_factory_make("playbin", nullptr);
-    if (!made)
-        throw PlayerError("GStreamer has no playbin");
-    GstElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(made)));
-    GstElement* sink = gst_parse_bin_from_description(
-        "videoconvert ! video/x-raw,format=BGRx ! appsink name=pictures sync=true max-buffers=2 drop=true "
-        "emit-signals=true",
-        TRUE, nullptr);
-    GstElementPtr pictures(gst_bin_get_by_name(GST_BIN(sink), "pictures"));
-    g_signal_connect(pictures.get(), "new-sample", G_CALLBACK(&Player::newSample), this);
-    GstElement* silent = gst_element_factory_make("fakesink", nullptr);
-    QString uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded);
-    g_object_set(pipeline.get(), "uri", uri.toUtf8().constData(), "video-sink", sink, "audio-sink", silent, nullptr);
+    gst_pb_utils_init();  // names a missing decoder
+    preferLibavMotionJpeg();
+    GstElementPtr pipeline = makePipeline(file);
+    std::string why;
     if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
-        gst_element_get_state(pipeline.get(), nullptr, nullptr, StateWait) != GST_STATE_CHANGE_SUCCESS) {
-        std::string why = errorOn(pipeline.get());
+        gst_element_get_state(pipeline.get(), nullptr, nullptr, StateWait) != GST_STATE_CHANGE_SUCCESS)
+        why = errorOn(pipeline.get());
+    else
+        why = videoProblem(pipeline.get());
+    if (!why.empty()) {
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
         throw PlayerError(why);  // the window's error report shows and logs it
     }
@@ -80,10 +174,21 @@ void Player::close()
 
 GstFlowReturn Player::newSample(GstElement* sink, gpointer data)
 {
-    auto* self = static_cast<Player*>(data);
+    return deliver(sink, static_cast<Player*>(data), "pull-sample");
+}
+
+// The picture a pause or a move while paused stops at: the first one of a
+// file just opened, and the one at each new position.
+GstFlowReturn Player::newPreroll(GstElement* sink, gpointer data)
+{
+    return deliver(sink, static_cast<Player*>(data), "pull-preroll");
+}
+
+GstFlowReturn Player::deliver(GstElement* sink, Player* self, const char* pull)
+{
     self->inCallback_.fetch_add(1, std::memory_order_acquire);
     GstSample* sample = nullptr;
-    g_signal_emit_by_name(sink, "pull-sample", &sample);
+    g_signal_emit_by_name(sink, pull, &sample);
     if (MappedSample mapped(sample); mapped.valid() && self->onPicture)
         self->onPicture(mapped.copy());
     if (sample)

@@ -31,8 +31,9 @@ public:
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
-    // Closes what is open, then opens `file` paused at its start. Throws
-    // PlayerError with the media system's text when it cannot.
+    // Closes what is open, then opens `file` paused at its start, showing
+    // its first picture. Throws PlayerError with the media system's text
+    // when it cannot, or when nothing here decodes its video.
     void open(const QString& file);
     void close();
     bool isOpen() const { return pipeline_ != nullptr; }
@@ -55,9 +56,12 @@ public:
     std::function<void(const QImage&)> onPicture;
 
 private:
+    GstElementPtr makePipeline(const QString& file);
     void seekTo(int64_t ms);
     void waitForState(GstState state);
     static GstFlowReturn newSample(GstElement* sink, gpointer self);
+    static GstFlowReturn newPreroll(GstElement* sink, gpointer self);
+    static GstFlowReturn deliver(GstElement* sink, Player* self, const char* pull);
 
     GstElementPtr pipeline_;
     int64_t lengthMs_ = 0;

@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.ReadCardIndex();
     QString directory = settings.ReadPictureDirText();
     settings.WriteCardIndex(line.Port);
-    settings.ReadCardIndex();
+    if (settings.ReadCardIndex() != line.Port)
+        std::abort();  // a write must read back
     (void)directory;
     return 0;
 }

@@ -9,10 +9,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -159,3 +162,154 @@ TEST_F(PlayerTest, TheWindowNamesTheFileAndOffersOnlyAviFiles)
     EXPECT_EQ(filters, QStringList{"视频文件(*.AVI) (*.[aA][vV][iI])"});
     EXPECT_EQ(window.windowTitle(), "视频回放-nothing-here.avi") << "cancelling changes nothing";
 }
+
+namespace {
+
+// A recording another program made: ffmpeg's test picture (a moving
+// counter and colours), two seconds at 10 frames a second, with a tone.
+QString madeByFfmpeg(const QString& dir, const QString& name, const QStringList& codecs)
+{
+    QString file = dir + '/' + name;
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", QStringList{"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=10:duration=2",
+                                       "-f", "lavfi", "-i", "sine=frequency=440:duration=2"} +
+                               codecs + QStringList{"-shortest", file});
+    ffmpeg.waitForFinished(60000);
+    EXPECT_EQ(ffmpeg.exitCode(), 0) << name.toStdString() << ffmpeg.readAllStandardError().toStdString();
+    return file;
+}
+
+// Mean difference per colour value of two pictures of one size.
+double difference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 255;
+    QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
+    return sum / (x.width() * x.height() * 3);
+}
+
+// What the panel would show: the newest picture the player handed over.
+// The picture is shared with the handler, which may outlive the panel
+// until the player closes.
+class Panel {
+public:
+    explicit Panel(Player& player) : shown_(std::make_shared<Shown>())
+    {
+        player.onPicture = [shown = shown_](const QImage& p) {
+            std::lock_guard lock(shown->mutex);
+            shown->picture = p;
+        };
+    }
+    QImage picture()
+    {
+        std::lock_guard lock(shown_->mutex);
+        return shown_->picture;
+    }
+    // The picture once it has settled (a move while paused arrives a moment later).
+    QImage settled()
+    {
+        std::this_thread::sleep_for(250ms);
+        return picture();
+    }
+
+private:
+    struct Shown {
+        std::mutex mutex;
+        QImage picture;
+    };
+    std::shared_ptr<Shown> shown_;
+};
+
+}  // namespace
+
+// Recordings of the codecs that Windows-era capture programs and DVR exports
+// wrote: each shows its first picture when opened, moves while playing,
+// stands still when paused, and shows the new position after a move.
+TEST(PlayerFormats, RecordingsOthersMade)
+{
+    QTemporaryDir dir;
+    struct Format {
+        const char* name;
+        QStringList codecs;
+    } formats[] = {
+        {"dib-rgb.avi", {"-c:v", "rawvideo", "-pix_fmt", "bgr24", "-c:a", "pcm_s16le"}},
+        {"dib-yuv.avi", {"-c:v", "rawvideo", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le"}},
+        {"mjpeg.avi", {"-c:v", "mjpeg", "-c:a", "pcm_s16le"}},
+        {"xvid.avi", {"-c:v", "mpeg4", "-vtag", "XVID", "-c:a", "libmp3lame"}},
+        {"divx.avi", {"-c:v", "mpeg4", "-vtag", "DX50", "-c:a", "adpcm_ms"}},
+        {"h264.avi", {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "libmp3lame"}},
+        {"msvideo1.avi", {"-c:v", "msvideo1", "-c:a", "pcm_s16le"}},
+        {"cinepak.avi", {"-c:v", "cinepak", "-c:a", "adpcm_ms"}},
+        {"msmpeg4v2.avi", {"-c:v", "msmpeg4v2", "-c:a", "pcm_s16le"}},
+        {"wmv2.avi", {"-c:v", "wmv2", "-c:a", "libmp3lame"}},
+    };
+    QString upright = madeByFfmpeg(dir.path(), "first.png", {"-frames:v", "1"});
+    QImage reference(upright);
+    for (const Format& format : formats) {
+        SCOPED_TRACE(format.name);
+        Player player;
+        Panel panel(player);
+        ASSERT_NO_THROW(player.open(madeByFfmpeg(dir.path(), format.name, format.codecs)));
+        QImage first = panel.settled();
+        ASSERT_EQ(first.size(), QSize(160, 120)) << "the first picture, when opened";
+        EXPECT_LT(difference(first, reference), 12.0) << "upright, in its colours";
+        player.play();
+        std::this_thread::sleep_for(700ms);
+        player.pause();
+        QImage paused = panel.settled();
+        EXPECT_GT(difference(paused, first), 1.0) << "it moved while playing";
+        std::this_thread::sleep_for(300ms);
+        EXPECT_LT(difference(panel.picture(), paused), 0.5) << "it stands still when paused";
+        player.previous();
+        EXPECT_LT(difference(panel.settled(), first), 3.0) << "previous shows the start";
+        player.step();
+        player.step();
+        EXPECT_GT(difference(panel.settled(), first), 1.0) << "step shows the new position";
+    }
+}
+
+// A codec nothing here decodes is refused when opened, by name; a recording
+// cut short when its recorder died plays what it holds or says why.
+TEST(PlayerFormats, WhatCannotBeDecodedSaysSo)
+{
+    QTemporaryDir dir;
+    Player player;
+    // ffmpeg writes only FourCCs it knows: the codec's name is changed afterwards.
+    QString unknown = madeByFfmpeg(dir.path(), "unknown.avi", {"-c:v", "mjpeg", "-c:a", "pcm_s16le"});
+    QFile renamed(unknown);
+    ASSERT_TRUE(renamed.open(QIODevice::ReadWrite));
+    QByteArray bytes = renamed.readAll().replace("MJPG", "ABCD");
+    renamed.seek(0);
+    renamed.write(bytes);
+    renamed.close();
+    try {
+        player.open(unknown);
+        ADD_FAILURE() << "opened into a black panel";
+    } catch (const PlayerError& e) {
+        EXPECT_NE(std::string(e.what()).find("ABCD"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(player.isOpen());
+
+    QString cut = madeByFfmpeg(dir.path(), "cut.avi", {"-c:v", "mjpeg", "-c:a", "pcm_s16le"});
+    QFile file(cut);
+    ASSERT_TRUE(file.resize(file.size() * 6 / 10));  // no index, a partial last chunk
+    QElapsedTimer t;
+    t.start();
+    try {
+        Panel panel(player);
+        player.open(cut);
+        player.play();
+        std::this_thread::sleep_for(500ms);
+        player.pause();
+        EXPECT_EQ(panel.settled().size(), QSize(160, 120)) << "what it holds plays";
+    } catch (const PlayerError& e) {
+        EXPECT_STRNE(e.what(), "") << "refused with a reason";
+    }
+    EXPECT_LT(t.elapsed(), 8000) << "never hangs";
+    ASSERT_NO_THROW(player.open(madeByFfmpeg(dir.path(), "next.avi", {"-c:v", "mjpeg"}))) << "the next file opens";
+}
+
