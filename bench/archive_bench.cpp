@@ -6,7 +6,7 @@
 
 #include "BenchSupport.h"
 #include "archive/FormQueryPic.h"
-#include "capture/GstSession.h"
+#include "capture/device/GstSession.h"
 #include "framework/JpegImage.h"
 #include "playback/FormPlayAVI.h"
 #include "support/PostgresServer.h"

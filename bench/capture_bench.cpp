@@ -5,10 +5,10 @@
 // of the virtual site costs per frame.
 
 #include "BenchSupport.h"
-#include "capture/DriverRegistry.h"
+#include "capture/device/DriverRegistry.h"
 #include "capture/FormatDialog.h"
-#include "capture/GstDrivers.h"
-#include "capture/SiteScene.h"
+#include "capture/device/GstDrivers.h"
+#include "capture/site/SiteScene.h"
 #include "capture/Video.h"
 
 #include <QApplication>

@@ -6,8 +6,8 @@
 // statement box answered at once.
 
 #include "BenchSupport.h"
-#include "capture/DriverRegistry.h"
-#include "capture/GstDrivers.h"
+#include "capture/device/DriverRegistry.h"
+#include "capture/device/GstDrivers.h"
 #include "console/SnapshotStore.h"
 #include "framework/JpegImage.h"
 #include "support/PostgresServer.h"

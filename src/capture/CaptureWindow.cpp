@@ -1,6 +1,6 @@
 #include "capture/CaptureWindow.h"
 
-#include "capture/DriverRegistry.h"
+#include "capture/device/DriverRegistry.h"
 #include "capture/FormatDialog.h"
 
 #include <QApplication>

@@ -4,7 +4,8 @@
 // the preview rate), holds the window's side of every capture request, and
 // passes the driver's events to the installed callbacks.
 
-#include "capture/CaptureDriver.h"
+#include "capture/device/CaptureDriver.h"
+#include "capture/vfw.h"
 #include "framework/PostedRequests.h"
 
 #include <QImage>

@@ -3,7 +3,7 @@
 // offers, one to choose. It belongs to the capture window; the device
 // itself knows no windows.
 
-#include "capture/CaptureDriver.h"
+#include "capture/device/CaptureDriver.h"
 
 #include <QDialog>
 

@@ -4,14 +4,20 @@
 #include "capture/vfw.h"
 
 #include "capture/CaptureWindow.h"
-#include "capture/DriverRegistry.h"
+#include "capture/device/DriverRegistry.h"
 
 namespace tarvelo {
 namespace {
 
+// Every window this service is asked about is one it made.
+CaptureWindow* own(HCAPWND window)
+{
+    return static_cast<CaptureWindow*>(window);
+}
+
 DriverSession* sessionOf(HCAPWND window)
 {
-    return window ? window->session() : nullptr;
+    return window ? own(window)->session() : nullptr;
 }
 
 class SystemService final : public CaptureService {
@@ -80,45 +86,45 @@ bool SystemService::capSetUserData(HCAPWND window, intptr_t data)
 {
     if (!window)
         return false;
-    window->userData = data;
+    own(window)->userData = data;
     return true;
 }
 
 intptr_t SystemService::capGetUserData(HCAPWND window)
 {
-    return window ? window->userData.load() : 0;
+    return window ? own(window)->userData.load() : 0;
 }
 
 bool SystemService::capSetCallbackOnStatus(HCAPWND window, CAPSTATUSCALLBACK callback)
 {
-    return window && (window->statusCallback = callback, true);
+    return window && (own(window)->statusCallback = callback, true);
 }
 
 bool SystemService::capSetCallbackOnFrame(HCAPWND window, CAPVIDEOCALLBACK callback)
 {
-    return window && (window->frameCallback = callback, true);
+    return window && (own(window)->frameCallback = callback, true);
 }
 
 bool SystemService::capSetCallbackOnVideoStream(HCAPWND window, CAPVIDEOCALLBACK callback)
 {
-    return window && (window->videoStreamCallback = callback, true);
+    return window && (own(window)->videoStreamCallback = callback, true);
 }
 
 bool SystemService::capSetCallbackOnWaveStream(HCAPWND window, CAPWAVECALLBACK callback)
 {
-    return window && (window->waveStreamCallback = callback, true);
+    return window && (own(window)->waveStreamCallback = callback, true);
 }
 
 bool SystemService::capDriverConnect(HCAPWND window, int32_t index)
 {
-    return window && window->connectDriver(index);
+    return window && own(window)->connectDriver(index);
 }
 
 bool SystemService::capDriverDisconnect(HCAPWND window)
 {
     if (!window)
         return false;
-    window->disconnectDriver();
+    own(window)->disconnectDriver();
     return true;
 }
 
@@ -132,7 +138,7 @@ bool SystemService::capGetStatus(HCAPWND window, CAPSTATUS* status)
 {
     if (!sessionOf(window) || !status)
         return false;
-    *status = window->status();
+    *status = own(window)->status();
     return true;
 }
 
@@ -140,7 +146,7 @@ bool SystemService::capPreviewScale(HCAPWND window, bool scale)
 {
     if (!window)
         return false;
-    window->setScale(scale);
+    own(window)->setScale(scale);
     return true;
 }
 
@@ -148,40 +154,40 @@ bool SystemService::capPreviewRate(HCAPWND window, uint32_t milliseconds)
 {
     if (!window)
         return false;
-    window->setPreviewRate(milliseconds);
+    own(window)->setPreviewRate(milliseconds);
     return true;
 }
 
 bool SystemService::capPreview(HCAPWND window, bool on)
 {
-    return window && window->setPreview(on);
+    return window && own(window)->setPreview(on);
 }
 
 bool SystemService::capOverlay(HCAPWND window, bool on)
 {
-    return window && window->setOverlay(on);
+    return window && own(window)->setOverlay(on);
 }
 
 bool SystemService::capGrabFrame(HCAPWND window)
 {
-    return window && window->grab(true);
+    return window && own(window)->grab(true);
 }
 
 bool SystemService::capGrabFrameNoStop(HCAPWND window)
 {
-    return window && window->grab(false);
+    return window && own(window)->grab(false);
 }
 
 bool SystemService::capFileSaveDIB(HCAPWND window, const QString& file)
 {
-    return window && window->saveCurrentFrame(file);
+    return window && own(window)->saveCurrentFrame(file);
 }
 
 bool SystemService::capFileSetCaptureFile(HCAPWND window, const QString& file)
 {
     if (!window)
         return false;
-    window->captureFile = file;
+    own(window)->captureFile = file;
     return true;
 }
 
@@ -189,7 +195,7 @@ bool SystemService::capCaptureGetSetup(HCAPWND window, CAPTUREPARMS* parms)
 {
     if (!window || !parms)
         return false;
-    *parms = window->captureParms;
+    *parms = own(window)->captureParms;
     return true;
 }
 
@@ -197,7 +203,7 @@ bool SystemService::capCaptureSetSetup(HCAPWND window, const CAPTUREPARMS* parms
 {
     if (!window || !parms)
         return false;
-    window->captureParms = *parms;
+    own(window)->captureParms = *parms;
     return true;
 }
 
@@ -208,11 +214,11 @@ bool startRecording(HCAPWND window, bool toFile)
     DriverSession* session = sessionOf(window);
     if (!session)
         return false;
-    RecordingRequest request{toFile ? window->captureFile : QString(), window->captureParms,
-                             window->audioFormat};
+    RecordingRequest request{toFile ? own(window)->captureFile : QString(), own(window)->captureParms,
+                             own(window)->audioFormat};
     if (!session->startRecording(request))
         return false;
-    window->watchAbortKey(request.parms.vKeyAbort);
+    own(window)->watchAbortKey(request.parms.vKeyAbort);
     return true;
 }
 
@@ -236,14 +242,14 @@ bool SystemService::capCaptureStop(HCAPWND window)
 
 bool SystemService::capDlgVideoFormat(HCAPWND window)
 {
-    return window && window->showFormatDialog();
+    return window && own(window)->showFormatDialog();
 }
 
 bool SystemService::capGetAudioFormat(HCAPWND window, WAVEFORMATEX* format)
 {
     if (!window || !format)
         return false;
-    *format = window->audioFormat;
+    *format = own(window)->audioFormat;
     return true;
 }
 
@@ -251,7 +257,7 @@ bool SystemService::capSetAudioFormat(HCAPWND window, const WAVEFORMATEX* format
 {
     if (!window || !format)
         return false;
-    window->audioFormat = *format;
+    own(window)->audioFormat = *format;
     return true;
 }
 

@@ -1,7 +1,6 @@
 #include "capture/Video.h"
 
 #include "capture/CaptureErrors.h"
-#include "capture/CaptureWindow.h"
 #include "framework/ErrorGuard.h"
 
 #include <QCoreApplication>
@@ -485,13 +484,14 @@ void TVideoCap::setOnAudioStream(TAudioStream handler)
                   CAPWAVECALLBACK(WaveStreamCallbackProc));
 }
 
-// The component attached to the calling window, and a copy of its handler,
+// The component whose capture window calls (the window is its child, made
+// for it by whichever service it was given), and a copy of its handler,
 // taken under the lock and called outside it, so a handler may itself
 // assign handlers. Null when there is no component.
 template <typename Handler>
 TVideoCap* TVideoCap::handlerOf(HCAPWND window, Handler TVideoCap::*slot, Handler& handler)
 {
-    auto* self = reinterpret_cast<TVideoCap*>(SystemCaptureService().capGetUserData(window));
+    auto* self = window ? qobject_cast<TVideoCap*>(window->parentWidget()) : nullptr;
     if (self) {
         std::lock_guard lock(self->handlersMutex_);
         handler = self->*slot;

@@ -6,7 +6,7 @@
 
 #include "capture/Video.h"
 #include "console/HeadButton.h"
-#include "console/MatrixControl.h"
+#include "matrix/MatrixControl.h"
 #include "console/SnapshotStore.h"
 #include "framework/QueryObject.h"
 #include "serial/MSerialPort.h"

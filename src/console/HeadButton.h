@@ -8,7 +8,7 @@
 // movement, once: a camera head must not keep turning because its release
 // never arrived.
 
-#include "console/MatrixProtocol.h"
+#include "matrix/MatrixProtocol.h"
 
 #include <QToolButton>
 #include <functional>

@@ -7,7 +7,7 @@
 // Use it from the thread that made it; pictures arrive on GStreamer's
 // threads and are handed over through `onPicture`.
 
-#include "capture/GstSupport.h"
+#include "media/GstSupport.h"
 
 #include <QImage>
 #include <QString>

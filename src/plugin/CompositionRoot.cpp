@@ -1,8 +1,8 @@
 #include "plugin/CompositionRoot.h"
 
 #include "archive/FormQueryPic.h"
-#include "capture/DriverRegistry.h"
-#include "capture/GstDrivers.h"
+#include "capture/device/DriverRegistry.h"
+#include "capture/device/GstDrivers.h"
 #include "console/FormVideo.h"
 #include "playback/FormPlayAVI.h"
 #include "plugin/FrameImport.h"

@@ -6,10 +6,9 @@
 // Order of use: OpenPort, StartThreads, SendData..., StopThreads, ClosePorts.
 // Assign OnReceiveData before StartThreads; it runs on the receive thread.
 
+#include "serial/PortTable.h"
 #include "serial/RecvThread.h"
-#include "serial/SendRing.h"
 #include "serial/SendThread.h"
-#include "serial/SerialPlatform.h"
 
 #include <array>
 #include <chrono>
@@ -19,14 +18,7 @@
 
 namespace tarvelo {
 
-struct TPortEntry {
-    int32_t Port = 0;
-    PortHandle Handle = InvalidPortHandle;
-    SendRing Ring;    // guarded by Lock
-    std::mutex Lock;
-};
-
-class TMSerialPort {
+class TMSerialPort final : public PortTable {
 public:
     static constexpr int32_t MaxRows = 100;
     static constexpr int32_t FirstRefusedPort = 99;
@@ -50,12 +42,12 @@ public:
     // byte. False when bytes are still queued.
     bool waitUntilSent(std::chrono::milliseconds limit);
 
-    void DoReceiveData(int32_t index, const uint8_t* data, int32_t len);
+    void DoReceiveData(int32_t index, const uint8_t* data, int32_t len) override;
     TPortReceiveData OnReceiveData;
 
-    int32_t Count() const { return count_; }
-    TPortEntry& row(int32_t i) { return *ports_[size_t(i)]; }
-    SerialPlatform& platform() { return platform_; }
+    int32_t Count() const override { return count_; }
+    TPortEntry& row(int32_t i) override { return *ports_[size_t(i)]; }
+    SerialPlatform& platform() override { return platform_; }
 
 private:
     SerialPlatform& platform_;

@@ -1,10 +1,10 @@
 #include "serial/RecvThread.h"
 
-#include "serial/MSerialPort.h"
+#include "serial/PortTable.h"
 
 namespace tarvelo {
 
-TRecvThread::TRecvThread(TMSerialPort& owner)
+TRecvThread::TRecvThread(PortTable& owner)
     : Owner(owner), rows_(owner.Count()), worker_([this] { Pass(); })
 {
 }

@@ -9,13 +9,13 @@
 
 namespace tarvelo {
 
-class TMSerialPort;
+class PortTable;
 
 class TRecvThread {
 public:
     static constexpr int32_t ReadSize = 1000;
 
-    explicit TRecvThread(TMSerialPort& owner);
+    explicit TRecvThread(PortTable& owner);
 
     void Start() { worker_.start(); }
     void Stop() { worker_.stop(); }
@@ -23,7 +23,7 @@ public:
 private:
     void Pass();
 
-    TMSerialPort& Owner;
+    PortTable& Owner;
     const int32_t rows_;
     std::array<uint8_t, 1025> buffer_{};
     WorkerThread worker_;

@@ -1,12 +1,12 @@
 #include "serial/SendThread.h"
 
-#include "serial/MSerialPort.h"
+#include "serial/PortTable.h"
 
 #include <mutex>
 
 namespace tarvelo {
 
-TSendThread::TSendThread(TMSerialPort& owner)
+TSendThread::TSendThread(PortTable& owner)
     : Owner(owner), rows_(owner.Count()), worker_([this] { Pass(); })
 {
 }

@@ -9,14 +9,14 @@
 
 namespace tarvelo {
 
-class TMSerialPort;
+class PortTable;
 
 class TSendThread {
 public:
     static constexpr int32_t PieceSize = 100;
 
     // Serves the rows that are open now; rows added later are not served.
-    explicit TSendThread(TMSerialPort& owner);
+    explicit TSendThread(PortTable& owner);
 
     void Start() { worker_.start(); }
     void Stop() { worker_.stop(); }
@@ -24,7 +24,7 @@ public:
 private:
     void Pass();
 
-    TMSerialPort& Owner;
+    PortTable& Owner;
     const int32_t rows_;
     std::array<uint8_t, PieceSize> piece_{};
     WorkerThread worker_;  // last: stopped before the rest goes

@@ -2,8 +2,8 @@
 // driver: frames saved as bitmaps, recordings as AVI files, checked by
 // independent readers (Python for BMP headers, ffprobe for AVI files).
 
-#include "capture/DriverRegistry.h"
-#include "capture/GstDrivers.h"
+#include "capture/device/DriverRegistry.h"
+#include "capture/device/GstDrivers.h"
 #include "capture/Video.h"
 #include "support/TempDir.h"
 

@@ -2,10 +2,10 @@
 // requests and status events, its errors, its property limits and rounding.
 
 #include "LoggingCaptureService.h"
-#include "ScriptedDriver.h"
+#include "device/ScriptedDriver.h"
 #include "capture/CaptureErrors.h"
 #include "capture/CaptureWindow.h"
-#include "capture/DriverRegistry.h"
+#include "capture/device/DriverRegistry.h"
 #include "capture/Video.h"
 #include "support/TempDir.h"
 
@@ -82,7 +82,7 @@ TEST_F(VideoCapTest, OpeningAndClosing)
     EXPECT_EQ(take(), OpenRequests);
     ASSERT_TRUE(cap.DriverOpen());
     EXPECT_EQ(cap.CaptureWindowHandle()->geometry(), QRect(0, 0, 320, 240)) << "the picture's own size";
-    EXPECT_EQ(cap.CaptureWindowHandle()->id(), 5001);
+    EXPECT_EQ(static_cast<CaptureWindow*>(cap.CaptureWindowHandle())->id(), 5001);
     EXPECT_TRUE(cap.EnsureDriverOpen());
     EXPECT_TRUE(take().empty());
     cap.CloseDriver();

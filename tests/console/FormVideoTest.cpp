@@ -1,8 +1,8 @@
 // The video console under the offscreen platform, with scripted capture
 // drivers and a pseudo-terminal as the matrix line.
 
-#include "../capture/ScriptedDriver.h"
-#include "capture/DriverRegistry.h"
+#include "../capture/device/ScriptedDriver.h"
+#include "capture/device/DriverRegistry.h"
 #include "console/FormVideo.h"
 #include "settings/IniData.h"
 #include "support/LogFile.h"

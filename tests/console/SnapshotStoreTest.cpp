@@ -3,8 +3,8 @@
 // every picture is read back by an independent decoder (djpeg).
 
 #include "../capture/LoggingCaptureService.h"
-#include "../capture/ScriptedDriver.h"
-#include "capture/DriverRegistry.h"
+#include "../capture/device/ScriptedDriver.h"
+#include "capture/device/DriverRegistry.h"
 #include "console/SnapshotStore.h"
 #include "support/LogFile.h"
 #include "support/PostgresServer.h"

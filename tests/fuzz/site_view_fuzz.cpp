@@ -1,8 +1,8 @@
 // The virtual site's file, as the test-pattern driver reads it and paints
 // what it says.
 
-#include "capture/SiteScene.h"
-#include "capture/SiteView.h"
+#include "capture/site/SiteScene.h"
+#include "capture/site/SiteView.h"
 
 #include <cstdint>
 #include <vector>

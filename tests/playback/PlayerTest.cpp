@@ -2,7 +2,7 @@
 // with their positions checked, a file that is no video, a second file
 // replacing the first, and the window around the player.
 
-#include "capture/GstSession.h"
+#include "capture/device/GstSession.h"
 #include "playback/FormPlayAVI.h"
 #include "support/TempDir.h"
 

@@ -2,7 +2,7 @@
 // the serial component sends.
 
 #include "MatrixDecoder.h"
-#include "console/MatrixControl.h"
+#include "matrix/MatrixControl.h"
 #include "serial/MSerialPort.h"
 #include "support/PseudoTerminal.h"
 

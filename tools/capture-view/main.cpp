@@ -5,8 +5,8 @@
 //
 //   capture-view [--driver NAME] [--seconds N] [--screenshots PREFIX]
 
-#include "capture/DriverRegistry.h"
-#include "capture/GstDrivers.h"
+#include "capture/device/DriverRegistry.h"
+#include "capture/device/GstDrivers.h"
 #include "capture/Video.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // Splits the byte stream of a matrix line into the commands the matrix
 // understands, and keeps which camera each monitor shows.
 
-#include "console/MatrixProtocol.h"
+#include "matrix/MatrixProtocol.h"
 
 #include <cstdint>
 #include <map>

@@ -6,7 +6,7 @@
 // library's test-pattern driver draws.
 
 #include "MatrixDecoder.h"
-#include "capture/SiteView.h"
+#include "capture/site/SiteView.h"
 
 #include <chrono>
 #include <map>

@@ -3,7 +3,7 @@
 // request, lack overlay or the format dialog, and report a picture size.
 // What it was asked to record is kept for the test to look at.
 
-#include "capture/CaptureDriver.h"
+#include "capture/device/CaptureDriver.h"
 
 #include <set>
 #include <string>

@@ -3,7 +3,7 @@
 // machine's monitor or the main monitor, and the camera-head commands.
 // Commands are queued on the serial component and never waited for.
 
-#include "console/MatrixProtocol.h"
+#include "matrix/MatrixProtocol.h"
 
 #include <cstdint>
 #include <string_view>

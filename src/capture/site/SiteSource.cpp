@@ -1,8 +1,8 @@
-#include "capture/SiteSource.h"
+#include "capture/site/SiteSource.h"
 
-#include "capture/GstSupport.h"
-#include "capture/SiteScene.h"
-#include "capture/SiteView.h"
+#include "media/GstSupport.h"
+#include "capture/site/SiteScene.h"
+#include "capture/site/SiteView.h"
 
 #include <chrono>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "capture/SiteView.h"
+#include "capture/site/SiteView.h"
 
 #include <cmath>
 #include <cstdio>

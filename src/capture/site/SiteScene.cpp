@@ -1,4 +1,4 @@
-#include "capture/SiteScene.h"
+#include "capture/site/SiteScene.h"
 
 #include <array>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "console/MatrixProtocol.h"
+#include "matrix/MatrixProtocol.h"
 
 namespace tarvelo {
 

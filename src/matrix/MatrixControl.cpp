@@ -1,4 +1,4 @@
-#include "console/MatrixControl.h"
+#include "matrix/MatrixControl.h"
 
 #include "serial/MSerialPort.h"
 

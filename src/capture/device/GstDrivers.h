@@ -2,7 +2,7 @@
 // The machine's capture drivers on GStreamer: its V4L2 capture devices in
 // device order, then the built-in test pattern, at most `max` in all.
 
-#include "capture/CaptureDriver.h"
+#include "capture/device/CaptureDriver.h"
 
 #include <memory>
 #include <vector>

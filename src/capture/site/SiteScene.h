@@ -3,7 +3,7 @@
 // of its own (colours, pattern and a landmark follow from its number), and
 // where its head points and how far it zooms decide which part is seen.
 
-#include "capture/SiteView.h"
+#include "capture/site/SiteView.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "capture/GstSession.h"
+#include "capture/device/GstSession.h"
 
 #include "framework/Log.h"
 

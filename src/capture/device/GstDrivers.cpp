@@ -1,8 +1,8 @@
-#include "capture/GstDrivers.h"
+#include "capture/device/GstDrivers.h"
 
-#include "capture/GstSession.h"
-#include "capture/SiteSource.h"
-#include "capture/SiteView.h"
+#include "capture/device/GstSession.h"
+#include "capture/site/SiteSource.h"
+#include "capture/site/SiteView.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // start: the library gives the machine's GStreamer drivers, a test gives
 // scripted ones.
 
-#include "capture/CaptureDriver.h"
+#include "capture/device/CaptureDriver.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "capture/GstSupport.h"
+#include "media/GstSupport.h"
 
 #include <dlfcn.h>
 #include <mutex>

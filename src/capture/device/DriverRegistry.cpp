@@ -1,4 +1,4 @@
-#include "capture/DriverRegistry.h"
+#include "capture/device/DriverRegistry.h"
 
 #include <mutex>
 #include <optional>

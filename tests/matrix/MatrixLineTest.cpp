@@ -2,7 +2,7 @@
 // real serial component whose port is a pseudo-terminal, and the test reads
 // the exact bytes at the matrix's end.
 
-#include "console/MatrixControl.h"
+#include "matrix/MatrixControl.h"
 #include "serial/MSerialPort.h"
 #include "support/PseudoTerminal.h"
 

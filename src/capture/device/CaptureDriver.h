@@ -2,7 +2,9 @@
 // What stands behind a capture window: an installed driver, and the session
 // it opens when a window connects to it.
 
-#include "capture/vfw.h"
+#include "capture/device/CaptureBlocks.h"
+
+#include <QString>
 
 #include <QImage>
 #include <QSize>

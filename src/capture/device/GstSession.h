@@ -10,8 +10,8 @@
 // posts a request to the owning thread, which acts on it. No handler of
 // the sink is called while a lock of the session is held.
 
-#include "capture/CaptureDriver.h"
-#include "capture/GstSupport.h"
+#include "capture/device/CaptureDriver.h"
+#include "media/GstSupport.h"
 #include "framework/PostedRequests.h"
 
 #include <atomic>

@@ -1,10 +1,10 @@
 // The virtual site as the capture side sees it: its file, the scenes of its
 // cameras, and the test-pattern driver following the file while it runs.
 
-#include "capture/DriverRegistry.h"
-#include "capture/GstDrivers.h"
-#include "capture/SiteScene.h"
-#include "capture/SiteView.h"
+#include "capture/device/DriverRegistry.h"
+#include "capture/device/GstDrivers.h"
+#include "capture/site/SiteScene.h"
+#include "capture/site/SiteView.h"
 #include "capture/Video.h"
 #include "support/TempDir.h"
 
