@@ -5,10 +5,17 @@
 
 #include "serial/SerialPort.h"
 
+#include <cstdint>
 #include <termios.h>
 
 namespace tarvelo {
 
 termios LineTermios(termios base, uint8_t byteSize, ParityMode parity, StopBitsMode stop);
+
+// Whether termios names `baud`; any other rate is set through termios2
+// once the line is configured.
+bool IsStandardSpeed(uint32_t baud);
+// Sets a rate termios names; true, and nothing changed, for any other.
+bool ApplyStandardSpeed(termios& tio, uint32_t baud);
 
 }  // namespace tarvelo
