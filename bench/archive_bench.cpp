@@ -89,18 +89,19 @@ void measure(const QString& name, const QString& connection)
     QTimer::singleShot(0, &window, [&] {
         double openMs = double(opening.nsecsElapsed()) / 1e6;
         double before = residentMb();
-        window.dtpBegin->setDate(QDate(2026, 1, 4));
-        window.dtpEnd->setDate(QDate(2026, 1, 4));
+        auto* grid = window.findChild<QTableView*>(QStringLiteral("DBGrid1"));
+        window.findChild<QDateEdit*>(QStringLiteral("dtpBegin"))->setDate(QDate(2026, 1, 4));
+        window.findChild<QDateEdit*>(QStringLiteral("dtpEnd"))->setDate(QDate(2026, 1, 4));
         QElapsedTimer t;
         t.start();
-        window.btQuery->click();
+        window.findChild<QPushButton*>(QStringLiteral("btQuery"))->click();
         pump(1);
         double searchMs = double(t.nsecsElapsed()) / 1e6;
-        int found = window.DBGrid1->model()->rowCount();
+        int found = grid->model()->rowCount();
         std::vector<double> moves;
         for (int row = 1; row <= 50; ++row) {
             t.restart();
-            window.DBGrid1->selectRow(row);
+            grid->selectRow(row);
             window.repaint();
             moves.push_back(double(t.nsecsElapsed()) / 1e6);
         }

@@ -79,6 +79,7 @@ void TfmQueryPic::buildPicturePanel()
     QFrame* right = MakePanel(this, QRect(251, 49, 356, 280), QFrame::Raised);
     MakeLabel(right, QStringLiteral("图片"), 18, 7 - LabelRaise);
     picImage = new QLabel(right);
+    picImage->setObjectName(QStringLiteral("picImage"));
     picImage->setGeometry(18, 28, 320, 240);
     picImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // its own size, clipped, not scaled
 }
@@ -86,6 +87,7 @@ void TfmQueryPic::buildPicturePanel()
 void TfmQueryPic::buildGrid()
 {
     DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(0, 49, 251, 280);
     model_ = new QueryResultModel(adoQuery, DBGrid1);
     DBGrid1->setModel(model_);

@@ -31,18 +31,19 @@ public:
     // The search statement for a day range and an input (0: every input).
     static QString SearchStatement(const QDate& begin, const QDate& end, int32_t port);
 
-    QDateEdit* dtpBegin = nullptr;
-    QDateEdit* dtpEnd = nullptr;
-    SpinEdit* sePort = nullptr;
-    QPushButton* btQuery = nullptr;
-    QLabel* picImage = nullptr;
-    QTableView* DBGrid1 = nullptr;
     QueryObject adoQuery;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QDateEdit* dtpBegin = nullptr;
+    QDateEdit* dtpEnd = nullptr;
+    SpinEdit* sePort = nullptr;
+    QPushButton* btQuery = nullptr;
+    QLabel* picImage = nullptr;
+    QTableView* DBGrid1 = nullptr;
+
     void buildSearchPanel();
     void buildPicturePanel();
     void buildGrid();

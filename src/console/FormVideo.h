@@ -45,7 +45,17 @@ public:
     void SnapshotFromHost();
     void TakeSnapshot(const QString& operatorName);
 
-    // For the tests and the host: what a user sees.
+    const MatrixControl& matrix() const { return *matrix_; }
+    SnapshotStore& snapshots() { return *snapshots_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // What a user sees, named as in the window's design.
     QLabel* lShow = nullptr;
     QPushButton* btParamSet = nullptr;
     QPushButton* btShowSet = nullptr;
@@ -57,16 +67,6 @@ public:
     TVideoCap* VideoCap = nullptr;
     std::array<HeadButtonWidget*, 10> headButtons{};  // in the order of HeadFunctions
 
-    const MatrixControl& matrix() const { return *matrix_; }
-    SnapshotStore& snapshots() { return *snapshots_; }
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void changeEvent(QEvent* event) override;
-
-private:
     void buildWindow();
     QFrame* buildButtonBar();
     QFrame* buildPictureAndPad();

@@ -26,15 +26,15 @@ public:
     void openFile(const QString& file);
 
     Player MediaPlayer;
+    QImage shownPicture() const;
+
+private:
     QWidget* Panel1 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
     QToolButton* SpeedButton2 = nullptr;
     // play, pause, stop, next, previous, step, back
     std::array<QToolButton*, 7> playerButtons{};
 
-    QImage shownPicture() const;
-
-private:
     void buildButtonBar(QWidget* bar);
     void SpeedButton1Click();
 

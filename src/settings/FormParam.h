@@ -19,6 +19,7 @@ class TfmParam final : public FormDialog {
 public:
     explicit TfmParam(QWidget* parent = nullptr);
 
+private:
     QComboBox* cbPort = nullptr;
     QComboBox* cbBaud = nullptr;
     QComboBox* cbData = nullptr;
@@ -32,7 +33,6 @@ public:
     QPushButton* btConfirm = nullptr;
     QPushButton* btCancel = nullptr;
 
-private:
     void buildLineGroup();
     void buildOutputGroup();
     void buildStorageGroup();

@@ -7,6 +7,7 @@
 #include "framework/SpinEdit.h"
 #include "support/PostgresServer.h"
 #include "support/TempDir.h"
+#include "support/Parts.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -88,7 +89,7 @@ protected:
     QStringList listed(TfmQueryPic& w)
     {
         QStringList rows;
-        QAbstractItemModel* model = w.DBGrid1->model();
+        QAbstractItemModel* model = part<QTableView>(w, "DBGrid1")->model();
         for (int r = 0; r < model->rowCount(); ++r)
             rows << model->index(r, 0).data().toString() + " " + model->index(r, 1).data().toString() + " " +
                         model->index(r, 2).data().toString();
@@ -96,15 +97,15 @@ protected:
     }
     QSize shownPicture(TfmQueryPic& w)
     {
-        QPixmap shown = w.picImage->pixmap();
+        QPixmap shown = part<QLabel>(w, "picImage")->pixmap();
         return shown.isNull() ? QSize() : shown.size();
     }
     void search(TfmQueryPic& w, QDate begin, QDate end, int port)
     {
-        w.dtpBegin->setDate(begin);
-        w.dtpEnd->setDate(end);
-        w.sePort->setValue(port);
-        w.btQuery->click();
+        part<QDateEdit>(w, "dtpBegin")->setDate(begin);
+        part<QDateEdit>(w, "dtpEnd")->setDate(end);
+        part<SpinEdit>(w, "sePort")->setValue(port);
+        part<QPushButton>(w, "btQuery")->click();
     }
 
     static std::unique_ptr<PostgresServer> server;
@@ -138,9 +139,9 @@ TEST_P(QueryWindowTest, TheFirstHundredOldestRowsWithTheFirstPicture)
     EXPECT_EQ(rows.front(), "0 2004-06-11 08:00:00 op");
     EXPECT_EQ(rows.back(), "3 2004-06-11 08:01:39 op");
     EXPECT_EQ(shownPicture(*w), QSize(200, 150)) << "the first row's picture";
-    EXPECT_EQ(w->dtpBegin->date(), QDate::currentDate());
-    EXPECT_EQ(w->DBGrid1->editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_FALSE(w->DBGrid1->model()->flags(w->DBGrid1->model()->index(0, 0)) & Qt::ItemIsEditable)
+    EXPECT_EQ(part<QDateEdit>(w, "dtpBegin")->date(), QDate::currentDate());
+    EXPECT_EQ(part<QTableView>(w, "DBGrid1")->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(part<QTableView>(w, "DBGrid1")->model()->flags(part<QTableView>(w, "DBGrid1")->model()->index(0, 0)) & Qt::ItemIsEditable)
         << "the grid refuses edits";
 }
 
@@ -181,14 +182,14 @@ TEST_P(QueryWindowTest, EachRowShowsItsOwnPictureClippedNotScaled)
     insert({1, QDateTime(June11, QTime(4, 0)), "small", picture(160, 120)});
     auto w = window();
     EXPECT_EQ(shownPicture(*w), QSize(320, 240)) << "the box's corner of it";
-    QImage shown = w->picImage->pixmap().toImage();
+    QImage shown = part<QLabel>(w, "picImage")->pixmap().toImage();
     EXPECT_GT(qRed(shown.pixel(150, 110)), 225) << "at its own size, not scaled";
     EXPECT_LT(qRed(shown.pixel(170, 130)), 30);
-    w->DBGrid1->selectRow(1);
+    part<QTableView>(w, "DBGrid1")->selectRow(1);
     EXPECT_EQ(shownPicture(*w), QSize()) << "an empty picture clears the box";
-    w->DBGrid1->selectRow(3);
+    part<QTableView>(w, "DBGrid1")->selectRow(3);
     EXPECT_EQ(shownPicture(*w), QSize(160, 120));
-    w->DBGrid1->selectRow(2);
+    part<QTableView>(w, "DBGrid1")->selectRow(2);
     EXPECT_EQ(shownPicture(*w), QSize()) << "a corrupt picture clears the box";
 }
 
@@ -200,7 +201,7 @@ TEST_P(QueryWindowTest, KeysDoNotCloseIt)
     QTimer::singleShot(0, &w, [&] {
         for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-            QApplication::sendEvent(w.DBGrid1, &press);
+            QApplication::sendEvent(part<QTableView>(w, "DBGrid1"), &press);
         }
         openAfterKeys = w.isVisible();
         w.close();

@@ -9,6 +9,7 @@
 #include "support/PostgresServer.h"
 #include "support/PseudoTerminal.h"
 #include "support/TempDir.h"
+#include "support/Parts.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -60,10 +61,10 @@ protected:
     // The fourteen controls that follow the matrix link.
     std::vector<QWidget*> linkControls()
     {
-        std::vector<QWidget*> controls(console->headButtons.begin(), console->headButtons.end());
-        for (QWidget* w : {static_cast<QWidget*>(console->btSwitch), static_cast<QWidget*>(console->btRecord),
-                           static_cast<QWidget*>(console->btCapture), static_cast<QWidget*>(console->btShowSet)})
-            controls.push_back(w);
+        std::vector<QWidget*> controls;
+        for (const char* name : {"sbUp", "sbDown", "sbLeft", "sbRight", "sbZoomIn", "sbZoomOut", "sbFocuIn", "sbFocuOut",
+                                 "sbApertureIn", "sbApertureOut", "btSwitch", "btRecord", "btCapture", "btShowSet"})
+            controls.push_back(part<QWidget>(*console, name));
         return controls;
     }
     int enabledCount()
@@ -134,14 +135,14 @@ TEST_F(FormVideoTest, LinkAndDriverCrossed)
         useDrivers(c.driver ? std::vector<std::shared_ptr<CaptureDriver>>{driver}
                             : std::vector<std::shared_ptr<CaptureDriver>>{});
         TfmVideo& form = open();
-        EXPECT_EQ(form.lShow->text(), c.link ? "lShow" : "矩阵连接串口参数有误") << "before the first showing";
+        EXPECT_EQ(part<QLabel>(form, "lShow")->text(), c.link ? "lShow" : "矩阵连接串口参数有误") << "before the first showing";
         form.show();
-        EXPECT_EQ(form.lShow->text(), c.status);
+        EXPECT_EQ(part<QLabel>(form, "lShow")->text(), c.status);
         EXPECT_EQ(enabledCount(), c.enabled);
-        EXPECT_TRUE(form.sePort->isEnabled());
-        EXPECT_TRUE(form.btClose->isEnabled());
-        EXPECT_TRUE(form.btParamSet->isEnabled());
-        EXPECT_EQ(form.VideoCap->VideoOverlay(), c.driver) << "the live picture";
+        EXPECT_TRUE(part<SpinEdit>(form, "sePort")->isEnabled());
+        EXPECT_TRUE(part<QPushButton>(form, "btClose")->isEnabled());
+        EXPECT_TRUE(part<QPushButton>(form, "btParamSet")->isEnabled());
+        EXPECT_EQ(part<TVideoCap>(form, "VideoCap")->VideoOverlay(), c.driver) << "the live picture";
         console.reset();
     }
 }
@@ -154,7 +155,7 @@ TEST_F(FormVideoTest, ADriverWithoutOverlayEndsTheFirstShowing)
     form.show();
     EXPECT_EQ(messages(), "Driver has no overlay mode\n") << "the framework's error report";
     EXPECT_EQ(enabledCount(), 14) << "the controls keep the form's state, link down or not";
-    EXPECT_FALSE(form.VideoCap->VideoOverlay());
+    EXPECT_FALSE(part<TVideoCap>(form, "VideoCap")->VideoOverlay());
     form.hide();
     form.show();
     EXPECT_EQ(messages(), "Driver has no overlay mode\n") << "no later showing retries";
@@ -166,12 +167,12 @@ TEST_F(FormVideoTest, RightsDecideTheSettingsButtons)
     granted = false;
     TfmVideo& form = open();
     form.show();
-    EXPECT_FALSE(form.btShowSet->isVisible());
-    EXPECT_FALSE(form.btParamSet->isVisible());
+    EXPECT_FALSE(part<QPushButton>(form, "btShowSet")->isVisible());
+    EXPECT_FALSE(part<QPushButton>(form, "btParamSet")->isVisible());
     granted = true;
     form.ApplyParam("op1", "");
-    EXPECT_TRUE(form.btShowSet->isVisible());
-    EXPECT_TRUE(form.btParamSet->isVisible());
+    EXPECT_TRUE(part<QPushButton>(form, "btShowSet")->isVisible());
+    EXPECT_TRUE(part<QPushButton>(form, "btParamSet")->isVisible());
 }
 
 TEST_F(FormVideoTest, ClosingHidesAndAShowingLaterChangesNothing)
@@ -179,14 +180,14 @@ TEST_F(FormVideoTest, ClosingHidesAndAShowingLaterChangesNothing)
     writeLine(5);
     TfmVideo& form = open();
     form.show();
-    form.lShow->setText("kept");
+    part<QLabel>(form, "lShow")->setText("kept");
     form.close();
     EXPECT_FALSE(form.isVisible());
     TIniData().WriteCardIndex(7);  // not read again
     form.show();
-    EXPECT_EQ(form.lShow->text(), "kept");
-    EXPECT_EQ(form.VideoCap->DriverIndex(), 0);
-    form.btClose->click();
+    EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "kept");
+    EXPECT_EQ(part<TVideoCap>(form, "VideoCap")->DriverIndex(), 0);
+    part<QPushButton>(form, "btClose")->click();
     EXPECT_FALSE(form.isVisible());
 }
 
@@ -197,8 +198,8 @@ TEST_F(FormVideoTest, SwitchingUsesTheMonitorsReadAtCreation)
     TfmVideo& form = open();
     form.show();
     TIniData().WriteLocalPort(3);  // the settings dialog, while the console lives
-    form.sePort->setValue(12);
-    form.btSwitch->click();
+    part<SpinEdit>(form, "sePort")->setValue(12);
+    part<QPushButton>(form, "btSwitch")->click();
     EXPECT_EQ(line.read(7), "1Ma12#a");
     form.SwitchToTV(5);
     EXPECT_EQ(line.read(6), "2Ma5#a");
@@ -210,8 +211,8 @@ TEST_F(FormVideoTest, CameraHeadButtonsPressAndReleaseWithAnyMouseButton)
     writeLine(5);
     TfmVideo& form = open();
     form.show();
-    HeadButtonWidget* up = form.headButtons[0];
-    HeadButtonWidget* zoomOut = form.headButtons[5];
+    HeadButtonWidget* up = part<HeadButtonWidget>(form, "sbUp");
+    HeadButtonWidget* zoomOut = part<HeadButtonWidget>(form, "sbZoomOut");
     click(up, QEvent::MouseButtonPress, Qt::RightButton);
     click(up, QEvent::MouseButtonRelease, Qt::RightButton);
     click(zoomOut, QEvent::MouseButtonPress, Qt::LeftButton);
@@ -226,7 +227,7 @@ TEST_F(FormVideoTest, ALostPressSendsItsReleaseOnce)
     writeLine(5);
     TfmVideo& form = open();
     form.show();
-    HeadButtonWidget* left = form.headButtons[2];
+    HeadButtonWidget* left = part<HeadButtonWidget>(form, "sbLeft");
     click(left, QEvent::MouseButtonPress, Qt::LeftButton);
     form.hide();
     click(left, QEvent::MouseButtonRelease, Qt::LeftButton);
@@ -234,13 +235,13 @@ TEST_F(FormVideoTest, ALostPressSendsItsReleaseOnce)
     EXPECT_EQ(line.drain(), "") << "the late release sends nothing more";
 
     form.show();
-    HeadButtonWidget* focusIn = form.headButtons[6];
+    HeadButtonWidget* focusIn = part<HeadButtonWidget>(form, "sbFocuIn");
     click(focusIn, QEvent::MouseButtonPress, Qt::LeftButton);
     QEvent ungrab(QEvent::UngrabMouse);
     QApplication::sendEvent(focusIn, &ungrab);
     EXPECT_EQ(line.read(6), "1Na0Na") << "another window took the mouse";
 
-    click(form.headButtons[9], QEvent::MouseButtonPress, Qt::MiddleButton);
+    click(part<HeadButtonWidget>(form, "sbApertureOut"), QEvent::MouseButtonPress, Qt::MiddleButton);
     console.reset();
     EXPECT_EQ(line.read(6), "1Ca0Ca") << "destroyed while held";
 }
@@ -251,12 +252,12 @@ TEST_F(FormVideoTest, SnapshotsFromTheButtonAndTheHost)
     TIniData().WritePictureDir(dir.file("pictures"));
     TfmVideo& form = open();
     form.SnapshotFromHost();
-    EXPECT_EQ(form.lShow->text(), "不能保存图片") << "a console never shown has no driver";
+    EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "不能保存图片") << "a console never shown has no driver";
     form.show();
     form.SwitchToMonitor(3);
     line.read(6);
-    form.btCapture->click();
-    EXPECT_EQ(form.lShow->text(), "");
+    part<QPushButton>(form, "btCapture")->click();
+    EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "");
     QStringList stored = QDir(dir.file("pictures")).entryList(QDir::Files);
     ASSERT_EQ(stored.size(), 1);
     EXPECT_TRUE(stored[0].startsWith("3-")) << stored[0].toStdString();
@@ -306,7 +307,7 @@ TEST_F(FormVideoTest, TheConsoleMayGoWhileItsStatementBoxWaits)
         box->accept();
     });
     host.start(10);
-    form.btCapture->click();
+    part<QPushButton>(form, "btCapture")->click();
     host.stop();
     EXPECT_EQ(boxes, 1) << "no second box";
     EXPECT_EQ(log.lines().filter("snapshot: refused").size(), 1);
@@ -326,11 +327,11 @@ TEST_F(FormVideoTest, SnapshotsSurviveADatabaseRestart)
     query.setConnectionString(server.connectionString());
     query.setStatement("select * from CAPPICTURE");
     query.open();
-    form.btCapture->click();
-    EXPECT_EQ(form.lShow->text(), "保存到数据库完成");
+    part<QPushButton>(form, "btCapture")->click();
+    EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "保存到数据库完成");
     server.restart();
-    form.btCapture->click();
-    EXPECT_EQ(form.lShow->text(), "保存到数据库完成") << "after the restart";
+    part<QPushButton>(form, "btCapture")->click();
+    EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "保存到数据库完成") << "after the restart";
     ASSERT_NO_THROW(query.open());
     EXPECT_EQ(query.rowCount(), 2);
     QStringList logged = log.lines();

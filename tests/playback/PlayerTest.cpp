@@ -5,6 +5,7 @@
 #include "capture/device/GstSession.h"
 #include "playback/FormPlayAVI.h"
 #include "support/TempDir.h"
+#include "support/Parts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -140,7 +141,7 @@ TEST_F(PlayerTest, TheWindowNamesTheFileAndOffersOnlyAviFiles)
     window.openFile(file("second.AVI"));
     EXPECT_EQ(window.windowTitle(), "视频回放-second.AVI");
     EXPECT_TRUE(window.MediaPlayer.isOpen());
-    window.playerButtons[0]->click();  // play
+    part<QToolButton>(window, "btPlay")->click();  // play
     QElapsedTimer t;
     t.start();
     while (window.shownPicture().isNull() && t.elapsed() < 3000)
@@ -158,7 +159,7 @@ TEST_F(PlayerTest, TheWindowNamesTheFileAndOffersOnlyAviFiles)
             dialog->reject();
         }
     });
-    window.SpeedButton1->click();
+    part<QToolButton>(window, "SpeedButton1")->click();
     EXPECT_EQ(filters, QStringList{"视频文件(*.AVI) (*.[aA][vV][iI])"});
     EXPECT_EQ(window.windowTitle(), "视频回放-nothing-here.avi") << "cancelling changes nothing";
 }

@@ -5,6 +5,7 @@
 #include "settings/FormParam.h"
 #include "settings/IniData.h"
 #include "support/TempDir.h"
+#include "support/Parts.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -53,19 +54,19 @@ const QString Wrong = QStringLiteral("设置数据有误，请检查\n");
 TEST_F(FormParamTest, WithoutAFileItShowsTheDefaultsAndSavesThem)
 {
     TfmParam dialog;
-    EXPECT_EQ(dialog.cbPort->currentText(), "0");
-    EXPECT_EQ(dialog.cbBaud->currentText(), "0");
-    EXPECT_EQ(dialog.cbData->currentText(), "0");
-    EXPECT_EQ(dialog.cbParity->currentText(), "无");
-    EXPECT_EQ(dialog.cbStop->currentText(), "0");
-    EXPECT_EQ(dialog.seTV->number(), 2);
-    EXPECT_EQ(dialog.seLocal->number(), 1);
-    EXPECT_EQ(dialog.seIndex->number(), 0);
-    EXPECT_FALSE(dialog.cbDataBase->isChecked());
-    EXPECT_EQ(dialog.edDir->text(), "");
-    EXPECT_EQ(dialog.cbPort->count(), 30);
+    EXPECT_EQ(part<QComboBox>(dialog, "cbPort")->currentText(), "0");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbBaud")->currentText(), "0");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbData")->currentText(), "0");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbParity")->currentText(), "无");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbStop")->currentText(), "0");
+    EXPECT_EQ(part<SpinEdit>(dialog, "seTV")->number(), 2);
+    EXPECT_EQ(part<SpinEdit>(dialog, "seLocal")->number(), 1);
+    EXPECT_EQ(part<SpinEdit>(dialog, "seIndex")->number(), 0);
+    EXPECT_FALSE(part<QCheckBox>(dialog, "cbDataBase")->isChecked());
+    EXPECT_EQ(part<QLineEdit>(dialog, "edDir")->text(), "");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbPort")->count(), 30);
     dialog.show();
-    dialog.btConfirm->click();
+    part<QPushButton>(dialog, "btConfirm")->click();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(messages(), Saved);
     EXPECT_EQ(storedKeys(), "串口/串口号=0 串口/波特率=0 串口/数据位=0 串口/校验位=n 串口/停止位=0 设置/数据库启用=0 "
@@ -84,8 +85,8 @@ TEST_F(FormParamTest, ParityLettersShowAndComeBack)
         SCOPED_TRACE(c.stored);
         TIniData().WritePortParam({3, 9600, 8, c.stored, 1});
         TfmParam dialog;
-        EXPECT_EQ(dialog.cbParity->currentText(), QString::fromUtf8(c.shown));
-        dialog.btConfirm->click();
+        EXPECT_EQ(part<QComboBox>(dialog, "cbParity")->currentText(), QString::fromUtf8(c.shown));
+        part<QPushButton>(dialog, "btConfirm")->click();
         EXPECT_TRUE(storedKeys().contains(QString("串口/校验位=") + c.written)) << storedKeys().toStdString();
     }
 }
@@ -97,17 +98,17 @@ TEST_F(FormParamTest, WhatTheFileCannotHoldWritesNothing)
     TIniData().WritePortParam({3, 9600, 8, 'n', 1});
     QByteArray before = readBytes(dir.file("Tarvelo.ini"));
     const std::pair<const char*, std::function<void(TfmParam&)>> wrongs[] = {
-        {"stop 1.5", [](TfmParam& d) { d.cbStop->setCurrentText("1.5"); }},
-        {"port COM3", [](TfmParam& d) { d.cbPort->setCurrentText("COM3"); }},
-        {"empty baud", [](TfmParam& d) { d.cbBaud->setCurrentText(""); }},
-        {"directory outside GBK", [](TfmParam& d) { d.edDir->setText(QStringLiteral("/srv/사진/é")); }},
+        {"stop 1.5", [](TfmParam& d) { part<QComboBox>(d, "cbStop")->setCurrentText("1.5"); }},
+        {"port COM3", [](TfmParam& d) { part<QComboBox>(d, "cbPort")->setCurrentText("COM3"); }},
+        {"empty baud", [](TfmParam& d) { part<QComboBox>(d, "cbBaud")->setCurrentText(""); }},
+        {"directory outside GBK", [](TfmParam& d) { part<QLineEdit>(d, "edDir")->setText(QStringLiteral("/srv/사진/é")); }},
     };
     for (const auto& [what, makeWrong] : wrongs) {
         SCOPED_TRACE(what);
         TfmParam dialog;
         makeWrong(dialog);
         dialog.show();
-        dialog.btConfirm->click();
+        part<QPushButton>(dialog, "btConfirm")->click();
         EXPECT_FALSE(dialog.isVisible()) << "it closes all the same";
         EXPECT_EQ(readBytes(dir.file("Tarvelo.ini")), before);
     }
@@ -117,12 +118,12 @@ TEST_F(FormParamTest, WhatTheFileCannotHoldWritesNothing)
 TEST_F(FormParamTest, UnlistedNumbersAndEmptiedSpinBoxesAreSaved)
 {
     TfmParam dialog;
-    dialog.cbBaud->setCurrentText("57600");
-    dialog.seTV->findChild<QLineEdit*>()->clear();
-    dialog.seIndex->findChild<QLineEdit*>()->setText("-");
-    dialog.cbDataBase->setChecked(true);
-    dialog.edDir->setText("/监控/图片");
-    dialog.btConfirm->click();
+    part<QComboBox>(dialog, "cbBaud")->setCurrentText("57600");
+    part<SpinEdit>(dialog, "seTV")->findChild<QLineEdit*>()->clear();
+    part<SpinEdit>(dialog, "seIndex")->findChild<QLineEdit*>()->setText("-");
+    part<QCheckBox>(dialog, "cbDataBase")->setChecked(true);
+    part<QLineEdit>(dialog, "edDir")->setText("/监控/图片");
+    part<QPushButton>(dialog, "btConfirm")->click();
     QString stored = storedKeys();
     EXPECT_TRUE(stored.contains("串口/波特率=57600")) << stored.toStdString();
     EXPECT_TRUE(stored.contains("视频端口/主监视器=0")) << "an emptied spin box";
@@ -137,17 +138,17 @@ TEST_F(FormParamTest, KeysCancelAndTheCloseBoxWriteNothing)
 {
     for (bool closeBox : {false, true}) {
         TfmParam dialog;
-        dialog.cbPort->setCurrentText("7");
+        part<QComboBox>(dialog, "cbPort")->setCurrentText("7");
         dialog.show();
         for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-            QApplication::sendEvent(dialog.edDir, &press);
+            QApplication::sendEvent(part<QLineEdit>(dialog, "edDir"), &press);
             EXPECT_TRUE(dialog.isVisible()) << key;
         }
         if (closeBox)
             dialog.close();
         else
-            dialog.btCancel->click();
+            part<QPushButton>(dialog, "btCancel")->click();
         EXPECT_FALSE(dialog.isVisible());
     }
     EXPECT_FALSE(QFile::exists(dir.file("Tarvelo.ini")));
@@ -169,11 +170,11 @@ TEST_F(FormParamTest, AUtf8FileIsShownAndWrittenBackAsGbk)
                         dir.file("Tarvelo.ini")});
     ASSERT_TRUE(p.waitForFinished(10000));
     TfmParam dialog;
-    EXPECT_EQ(dialog.edDir->text(), "/监控/图片");
-    EXPECT_EQ(dialog.cbPort->currentText(), "5");
-    EXPECT_EQ(dialog.cbParity->currentText(), "偶校验");
-    EXPECT_TRUE(dialog.cbDataBase->isChecked());
-    dialog.btConfirm->click();
+    EXPECT_EQ(part<QLineEdit>(dialog, "edDir")->text(), "/监控/图片");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbPort")->currentText(), "5");
+    EXPECT_EQ(part<QComboBox>(dialog, "cbParity")->currentText(), "偶校验");
+    EXPECT_TRUE(part<QCheckBox>(dialog, "cbDataBase")->isChecked());
+    part<QPushButton>(dialog, "btConfirm")->click();
     EXPECT_FALSE(readBytes(dir.file("Tarvelo.ini")).startsWith("\xEF\xBB\xBF"));
     QString stored = storedKeys();
     EXPECT_TRUE(stored.contains("设置/图片目录=/监控/图片")) << stored.toStdString();
