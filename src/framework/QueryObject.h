@@ -54,7 +54,6 @@ public:
     bool isOpen() const { return open_; }
 
     int rowCount() const { return int(rows_.size()); }
-    int currentRow() const { return currentRow_; }  // -1: none
     bool setCurrentRow(int row);
     // A field of the current row; an invalid QVariant where there is none.
     // Where the statement selects a whole table of SQLite or PostgreSQL, the

@@ -9,6 +9,14 @@
 namespace tarvelo {
 namespace {
 
+struct HostServices {
+    Frame_HostService_t execSqlCmd = nullptr;
+    Frame_HostService_t getMainHandle = nullptr;
+    Frame_HaveRight_t haveRight = nullptr;
+    Frame_HostService_t getImageByID = nullptr;
+    Frame_HostService_t addSystemLog = nullptr;
+};
+
 HostServices services;
 
 // The work path goes with the application object's own statics.
@@ -68,11 +76,6 @@ bool ImportHostServices(TarveloModule hostModule)
                           services.addSystemLog);
     allFound &= importWorkPath(hostModule);
     return allFound;
-}
-
-const HostServices& importedHostServices()
-{
-    return services;
 }
 
 bool HostGrantsRight(int32_t right)

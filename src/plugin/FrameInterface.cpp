@@ -49,7 +49,6 @@ TARVELO_EXPORT bool TARVELO_API Frame_Init(TarveloWindow appWindow, int32_t, Tar
     bool allFound = false;
     guarded([&] {
         Application::setOwnerWindow(appWindow);
-        library().hostModule = hostModule;
         allFound = ImportHostServices(hostModule);
     });
     return allFound;

@@ -68,7 +68,6 @@ void ResetLibraryState()
     lib.ExtraParam.clear();
     lib.OperatorName.clear();
     lib.AdoString.clear();
-    lib.hostModule = nullptr;
 }
 
 }  // namespace tarvelo

@@ -13,7 +13,6 @@ struct LibraryState {
     QString AdoString;
     QString OperatorName;
     QString ExtraParam;  // stored for the console, never interpreted
-    TarveloModule hostModule = nullptr;
 
     ConsoleWindow* fmVideo = nullptr;  // owned: deleted by DestroyConsole
     ModalWindow* fmQueryPic = nullptr;
