@@ -1,5 +1,6 @@
-// The recording branch of a session: building it, counting what it
-// writes, and ending it.
+// The recording of a session: a bin added to the running pipeline, fed
+// from the source's tee, so the live picture goes on while it starts and
+// ends; counting what it writes, and ending it.
 #include "capture/device/GstSession.h"
 
 #include "capture/device/GstSessionShared.h"
@@ -13,42 +14,188 @@ namespace tarvelo {
 using namespace std::chrono;
 using namespace gstsession;
 
-std::string GstSession::recordingDescription(const RecordingRequest& request) const
+namespace {
+
+constexpr const char* RecorderName = "recorder";
+
+// The recorder's own sound source: the one element of the bin that takes
+// nothing in, other than the feed's entry.
+GstElementPtr soundSourceOf(GstElement* recorder)
 {
-    std::string d = videoChain() + " ! tee name=t t. ! queue leaky=downstream max-size-buffers=2 ! " + LiveBranch +
-                    " t. ! queue name=recq max-size-buffers=0 max-size-bytes=0 max-size-time=3000000000"
-                    " ! videorate name=rate ! video/x-raw,framerate=" +
+    GstElementPtr found;
+    GstIterator* it = gst_bin_iterate_sources(GST_BIN(recorder));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        if (std::string(GST_OBJECT_NAME(element)) != "entry")
+            found.reset(GST_ELEMENT(gst_object_ref(element)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+void setPadOffset(GstElement* recorder, const char* element, const char* pad, GstClockTimeDiff offset)
+{
+    if (GstElementPtr e = byName(recorder, element)) {
+        GstPadPtr p(gst_element_get_static_pad(e.get(), pad));
+        gst_pad_set_offset(p.get(), offset);
+    }
+}
+
+}  // namespace
+
+// The feed's frames enter through "entry" with the live pipeline's times;
+// the recorder's pads shift them (and the sound's) to start at zero.
+std::string GstSession::recorderDescription(const RecordingRequest& request) const
+{
+    std::string d = "appsrc name=entry is-live=true format=time max-bytes=0"
+                    " ! queue name=recq max-size-buffers=0 max-size-bytes=0 max-size-time=3000000000"
+                    " ! videorate name=rate skip-to-first=true ! video/x-raw,framerate=" +
                     frameRateFraction(request.parms.dwRequestMicroSecPerFrame) +
                     " ! videoconvert ! jpegenc quality=85 ! avimux name=mux ! " +
-                    (request.file.isEmpty() ? "fakesink sync=false" : "filesink name=file");
+                    (request.file.isEmpty() ? "fakesink name=nofile" : "filesink name=file") +
+                    " sync=false async=false";
     if (request.parms.fCaptureAudio)
         d += " " + source_.audio + " ! audioconvert ! audioresample ! " + audioCaps(request.audioFormat) +
              " ! queue name=audq ! mux.";
     return d;
 }
 
+GstElementPtr GstSession::buildRecorder(const RecordingRequest& request)
+{
+    GError* error = nullptr;
+    GstElement* made = gst_parse_bin_from_description(recorderDescription(request).c_str(), FALSE, &error);
+    if (error) {
+        logLine("capture", std::string("cannot build the recording: ") + error->message);
+        g_error_free(error);
+        if (made)
+            gst_object_unref(gst_object_ref_sink(made));
+        return {};
+    }
+    gst_object_set_name(GST_OBJECT(made), RecorderName);
+    GstElementPtr recorder(GST_ELEMENT(gst_object_ref_sink(made)));
+    if (GstElementPtr file = byName(recorder.get(), "file"))
+        g_object_set(file.get(), "location", QFile::encodeName(request.file).constData(), nullptr);
+    return recorder;
+}
+
 bool GstSession::startRecording(const RecordingRequest& request)
 {
-    if (recording_)
+    if (recording_ || !pipeline_)
         return false;
-    GstElementPtr pipeline = build(recordingDescription(request));
-    if (!pipeline)
+    GstElementPtr recorder = buildRecorder(request);
+    if (!recorder)
         return false;  // the live picture goes on as it was
-    if (GstElementPtr file = byName(pipeline.get(), "file"))
-        g_object_set(file.get(), "location", QFile::encodeName(request.file).constData(), nullptr);
-    attachProbes(pipeline.get(), request);
+    attachProbes(recorder.get(), request);
     resetRecordingCounters(request);
-    recording_ = true;
-    if (!launch(std::move(pipeline))) {
-        recording_ = false;
+    GstClockTime now = gst_element_get_current_running_time(pipeline_.get());
+    if (GST_CLOCK_TIME_IS_VALID(now)) {
+        setPadOffset(recorder.get(), "entry", "src", -GstClockTimeDiff(now));
+        setPadOffset(recorder.get(), "audq", "src", -GstClockTimeDiff(now));
+    }
+    if (!addRecorder(std::move(recorder))) {
         lastError_ = IDS_CAP_FILE_OPEN_ERROR;
         sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR,
                             "Error: cannot open the capture file " + request.file.toStdString());
-        restoreLive();
         return false;
+    }
+    recording_ = true;
+    {
+        std::lock_guard lock(recorderMutex_);
+        g_object_set(recorderValve_.get(), "drop", FALSE, nullptr);
     }
     sink_.statusChanged(IDS_CAP_BEGIN, "Capture Start");
     return true;
+}
+
+// The recorder opens its file and devices on its own first: one that
+// cannot start never touches the running pipeline, whose state a failed
+// child would upset. Then it joins, and the live picture never notices.
+bool GstSession::addRecorder(GstElementPtr recorder)
+{
+    GstElementPtr entry = byName(recorder.get(), "entry");
+    GstElementPtr valve = byName(pipeline_.get(), "feedvalve");
+    if (!entry || !valve)
+        return false;
+    if (gst_element_set_state(recorder.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(recorder.get(), GST_STATE_NULL);
+        return false;
+    }
+    {
+        std::lock_guard lock(recorderMutex_);
+        ++recorderId_;
+        recorderEntry_ = std::move(entry);
+        recorderValve_ = std::move(valve);
+        recorderSound_ = soundSourceOf(recorder.get());
+        recorderInputEnded_ = false;
+        recorder_ = std::move(recorder);
+    }
+    gst_bin_add(GST_BIN(pipeline_.get()), recorder_.get());
+    if (gst_element_sync_state_with_parent(recorder_.get()))
+        return true;
+    removeRecorder();
+    return false;
+}
+
+// Ends what goes into the recorder: the feed closes and both sources send
+// their end of stream, which the file's sink then sees. From the owning
+// thread or the bus thread (a time limit).
+void GstSession::endRecorderInput()
+{
+    std::lock_guard lock(recorderMutex_);
+    if (!recorder_ || recorderInputEnded_)
+        return;
+    recorderInputEnded_ = true;
+    g_object_set(recorderValve_.get(), "drop", TRUE, nullptr);
+    GstFlowReturn ignored;
+    g_signal_emit_by_name(recorderEntry_.get(), "end-of-stream", &ignored);
+    if (recorderSound_)
+        gst_element_send_event(recorderSound_.get(), gst_event_new_eos());
+}
+
+void GstSession::removeRecorder()
+{
+    GstElementPtr recorder;
+    {
+        std::lock_guard lock(recorderMutex_);
+        recorder = std::move(recorder_);
+        recorderEntry_.reset();
+        recorderSound_.reset();
+        if (recorderValve_)
+            g_object_set(recorderValve_.get(), "drop", TRUE, nullptr);
+        recorderValve_.reset();
+    }
+    if (!recorder)
+        return;
+    gst_element_set_locked_state(recorder.get(), TRUE);
+    gst_element_set_state(recorder.get(), GST_STATE_NULL);
+    if (pipeline_)
+        gst_bin_remove(GST_BIN(pipeline_.get()), recorder.get());
+}
+
+GstFlowReturn GstSession::newFeedSample(GstElement* appsink, gpointer self)
+{
+    static_cast<GstSession*>(self)->onFeedSample(appsink);
+    return GST_FLOW_OK;  // a recording that fails never stops the live picture
+}
+
+void GstSession::onFeedSample(GstElement* appsink)
+{
+    InCallback inSink(inSink_);
+    GstSample* sample = nullptr;
+    g_signal_emit_by_name(appsink, "pull-sample", &sample);
+    if (!sample)
+        return;
+    {
+        std::lock_guard lock(recorderMutex_);
+        if (recorderEntry_ && !recorderInputEnded_) {
+            GstFlowReturn ignored;
+            g_signal_emit_by_name(recorderEntry_.get(), "push-sample", sample, &ignored);
+        }
+    }
+    gst_sample_unref(sample);
 }
 
 void GstSession::resetRecordingCounters(const RecordingRequest& request)
@@ -65,7 +212,7 @@ void GstSession::resetRecordingCounters(const RecordingRequest& request)
     endRequested_ = false;
 }
 
-void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& request)
+void GstSession::attachProbes(GstElement* recorder, const RecordingRequest& request)
 {
     auto video = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
         auto* self = static_cast<GstSession*>(data);
@@ -94,36 +241,48 @@ void GstSession::attachProbes(GstElement* pipeline, const RecordingRequest& requ
         }
         return GST_PAD_PROBE_OK;
     };
-    if (GstElementPtr rate = byName(pipeline, "rate")) {
+    // The file is complete once its sink has the end of stream.
+    auto ended = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
+        auto* self = static_cast<GstSession*>(data);
+        InCallback inSink(self->inSink_);
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+            self->keepEvent(BusEvent{0, self->recorderId_, true, 0, "Capture End"});
+        return GST_PAD_PROBE_OK;
+    };
+    if (GstElementPtr rate = byName(recorder, "rate")) {
         GstPadPtr pad(gst_element_get_static_pad(rate.get(), "src"));
         gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, video, this, nullptr);
     }
     if (request.parms.fCaptureAudio) {
-        if (GstElementPtr queue = byName(pipeline, "audq")) {
+        if (GstElementPtr queue = byName(recorder, "audq")) {
             GstPadPtr pad(gst_element_get_static_pad(queue.get(), "src"));
             gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, audio, this, nullptr);
         }
     }
+    GstElementPtr out = byName(recorder, request.file.isEmpty() ? "nofile" : "file");
+    GstPadPtr pad(gst_element_get_static_pad(out.get(), "sink"));
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, ended, this, nullptr);
 }
 
 bool GstSession::stopRecording()
 {
     if (!recording_)
         return true;
-    if (pipeline_ && !endRequested_.exchange(true))
-        gst_element_send_event(pipeline_.get(), gst_event_new_eos());
+    endRequested_ = true;
+    endRecorderInput();
+    uint64_t id = recorderId_;
     {
         std::unique_lock lock(eventsMutex_);
         eventsChanged_.wait_for(lock, RecordingEndWait, [&] {
             for (const BusEvent& e : events_)
-                if (e.generation == generation_)
+                if (e.recorder == id)
                     return true;
             return false;
         });
     }
-    std::optional<BusEvent> end = takeEvent(generation_);
+    std::optional<BusEvent> end = takeEvent(0, id);
     if (!end)
-        end = BusEvent{generation_, false, IDS_CAP_PIPELINE_ERROR, "Error: the recording did not finish in time"};
+        end = BusEvent{0, id, false, IDS_CAP_PIPELINE_ERROR, "Error: the recording did not finish in time"};
     finishRecording(*end);
     return lastError_ == 0;
 }
@@ -133,7 +292,8 @@ bool GstSession::stopRecording()
 uint32_t GstSession::framesDropped()
 {
     guint64 duplicated = 0;
-    if (GstElementPtr rate = byName(pipeline_.get(), "rate"))
+    std::lock_guard lock(recorderMutex_);
+    if (GstElementPtr rate = byName(recorder_.get(), "rate"))
         g_object_get(rate.get(), "duplicate", &duplicated, nullptr);
     return uint32_t(duplicated);
 }
@@ -152,6 +312,8 @@ RecordingProgress GstSession::progress()
     return p;
 }
 
+// The recorder leaves the pipeline; the live picture goes on, unless what
+// ended the recording was the source itself.
 void GstSession::finishRecording(const BusEvent& end)
 {
     if (!recording_)
@@ -159,15 +321,13 @@ void GstSession::finishRecording(const BusEvent& end)
     uint32_t elapsed = progress().elapsedMs;
     framesDroppedAtEnd_ = framesDropped();
     lastError_ = end.error;
-    stopPipeline();
+    removeRecorder();
     recording_ = false;
     char summary[96];
     std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.", framesRecorded_.load(),
                   framesDroppedAtEnd_, elapsed / 1000, elapsed % 1000);
     sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, summary);
     sink_.statusChanged(end.error ? int32_t(end.error) : IDS_CAP_END, end.text);
-    if (!closing_ && end.error != IDS_CAP_VIDEO_SOURCE_LOST)
-        restoreLive();
 }
 
 }  // namespace tarvelo

@@ -27,7 +27,7 @@ bool GstSession::start()
 {
     if (!EnsureGstreamer())
         return false;
-    GstElementPtr pipeline = build(videoChain() + " ! " + LiveBranch);
+    GstElementPtr pipeline = build(videoChain() + LiveBranches);
     return pipeline && launch(std::move(pipeline));
 }
 
@@ -54,6 +54,8 @@ GstElementPtr GstSession::build(const std::string& description)
         source_.prepare(pipeline.get());
     if (GstElementPtr live = byName(pipeline.get(), "live"))
         g_signal_connect(live.get(), "new-sample", G_CALLBACK(&GstSession::newSample), this);
+    if (GstElementPtr feed = byName(pipeline.get(), "feed"))
+        g_signal_connect(feed.get(), "new-sample", G_CALLBACK(&GstSession::newFeedSample), this);
     return pipeline;
 }
 

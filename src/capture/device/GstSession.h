@@ -58,32 +58,41 @@ public:
 private:
     // What the bus thread saw on the pipeline of one generation.
     struct BusEvent {
-        uint64_t generation = 0;
+        uint64_t generation = 0;  // of the pipeline; 0 for a recorder's
+        uint64_t recorder = 0;    // which recorder's; 0 for the pipeline's
         bool endOfStream = false;
         uint32_t error = 0;  // a CaptureStatusCode
         std::string text;
     };
 
     std::string videoChain() const;
-    std::string recordingDescription(const RecordingRequest& request) const;
+    std::string recorderDescription(const RecordingRequest& request) const;
+    GstElementPtr buildRecorder(const RecordingRequest& request);
+    bool addRecorder(GstElementPtr recorder);
+    void endRecorderInput();
+    void removeRecorder();
+    void keepEvent(BusEvent event);
     GstElementPtr build(const std::string& description);
     bool launch(GstElementPtr pipeline);
     void stopPipeline();
     void restoreLive();
     bool confirmLive();
-    void attachProbes(GstElement* pipeline, const RecordingRequest& request);
+    void attachProbes(GstElement* recorder, const RecordingRequest& request);
     void resetRecordingCounters(const RecordingRequest& request);
 
     void watchBus();
-    void sendEndOfStreamAtDeadline(GstElement* pipeline);
+    void endAtDeadline();
     void report(GstMessage* message, uint64_t generation);
-    void act(uint64_t generation);
-    std::optional<BusEvent> takeEvent(uint64_t generation);
+    void act(uint64_t generation, uint64_t recorder);
+    std::optional<BusEvent> takeEvent(uint64_t generation, uint64_t recorder);
+    bool fromRecorder(GstMessage* message, uint64_t& recorder);
     void finishRecording(const BusEvent& end);
     uint32_t framesDropped();
 
     static GstFlowReturn newSample(GstElement* appsink, gpointer self);
     void onSample(GstElement* appsink);
+    static GstFlowReturn newFeedSample(GstElement* appsink, gpointer self);
+    void onFeedSample(GstElement* appsink);
 
     SourceSpec source_;
     FrameSink& sink_;
@@ -95,6 +104,17 @@ private:
     std::mutex pipelineMutex_;
     GstElementPtr pipeline_;
     uint64_t generation_ = 0;
+
+    // The recording's bin in the pipeline, its entry for the feed's frames,
+    // its own sound source and the valve that feeds it. Set by the owning
+    // thread; used by the feed and bus threads under the lock.
+    std::mutex recorderMutex_;
+    GstElementPtr recorder_;
+    GstElementPtr recorderEntry_;
+    GstElementPtr recorderSound_;
+    GstElementPtr recorderValve_;
+    bool recorderInputEnded_ = false;
+    std::atomic<uint64_t> recorderId_{0};
 
     std::atomic<bool> recording_{false};
     std::atomic<bool> endRequested_{false};  // end of stream sent into the recording

@@ -44,8 +44,16 @@ inline std::string audioCaps(const WAVEFORMATEX& f)
            ",layout=interleaved";
 }
 
-inline constexpr const char* LiveBranch =
-    "videoconvert ! video/x-raw,format=BGRx ! appsink name=live sync=false max-buffers=2 drop=true emit-signals=true";
+// The source feeds two branches: the live picture, which may drop a frame
+// when it falls behind, and the feed of recordings, closed while nothing
+// records, which keeps every frame.
+inline constexpr const char* LiveBranches =
+    " ! tee name=t allow-not-linked=true"
+    " t. ! queue leaky=downstream max-size-buffers=2 ! videoconvert ! video/x-raw,format=BGRx"
+    " ! appsink name=live sync=false max-buffers=2 drop=true emit-signals=true"
+    " t. ! valve name=feedvalve drop=true"
+    " ! queue max-size-buffers=0 max-size-bytes=0 max-size-time=3000000000"
+    " ! appsink name=feed sync=false async=false emit-signals=true";
 
 inline GstElementPtr byName(GstElement* pipeline, const char* name)
 {
