@@ -58,7 +58,7 @@ double ms(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// The largest gap between two frames that arrived in [from, to].
+// The largest gap between two frames that spans any moment in [from, to].
 double largestGap(const std::vector<Clock::time_point>& times, Clock::time_point from, Clock::time_point to)
 {
     double largest = 0;
@@ -114,7 +114,7 @@ Gaps gapsAroundARecording(const QString& file)
     gaps.recorded = session.progress().frames;
     wait(1000);
     std::vector<Clock::time_point> times = arrivals.times();
-    gaps.steady = largestGap(times, quiet, started);
+    gaps.steady = largestGap(times, quiet, started - std::chrono::milliseconds(100));
     gaps.atStart = largestGap(times, started, started + std::chrono::milliseconds(1000));
     gaps.atStop = largestGap(times, stopping, stopping + std::chrono::milliseconds(1000));
     return gaps;

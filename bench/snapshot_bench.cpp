@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -94,6 +95,40 @@ double lowerBoundMs(const QImage& frame, const QString& dir)
     return median(ms);
 }
 
+// Where the time after the grab goes: each step of a file snapshot alone,
+// the median of its samples.
+void breakdown(const QImage& frame, const QString& dir)
+{
+    std::vector<double> save, load, encode, plain, safe;
+    for (int i = 0; i < Samples; ++i) {
+        QElapsedTimer t;
+        t.start();
+        frame.convertToFormat(QImage::Format_RGB888).save(dir + "/step.bmp", "BMP");
+        save.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        QImage back(dir + "/step.bmp", "BMP");
+        load.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        QByteArray jpeg = EncodeJpeg(back);
+        encode.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        QFile out(dir + "/plain.jpg");
+        out.open(QIODevice::WriteOnly);
+        out.write(jpeg);
+        out.close();
+        plain.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        QSaveFile kept(dir + "/safe.jpg");
+        kept.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        kept.write(jpeg);
+        kept.commit();
+        safe.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::printf("  steps: bitmap written %.2f ms, read back %.2f ms, JPEG encoded %.2f ms, "
+                "written plainly %.2f ms, written beside and renamed %.2f ms\n",
+                median(save), median(load), median(encode), median(plain), median(safe));
+}
+
 void fileSnapshots(TVideoCap& cap, QueryObject& query, const QString& dir, const QString& size)
 {
     chooseSize(cap, size);
@@ -120,8 +155,9 @@ void fileSnapshots(TVideoCap& cap, QueryObject& query, const QString& dir, const
                 "median %.1f\n",
                 qPrintable(size), interval, mean(grab), interval / 2, median(grab));
     std::printf("%s: button to stored file median %.1f ms, of which %.1f ms after the grab; lower bound %.1f ms "
-                "(ratio %.2f, target <= 1.5)\n",
+                "(ratio %.2f, target <= 1.3)\n",
                 qPrintable(size), median(whole), median(rest), bound, median(rest) / bound);
+    breakdown(frame, dir);
 }
 
 void databaseSnapshots(TVideoCap& cap, QueryObject& query, const QString& name, const QString& connection,
