@@ -1,12 +1,12 @@
 #include "console/SnapshotStore.h"
 
+#include "framework/FileBeside.h"
 #include "framework/GbkText.h"
 #include "framework/JpegImage.h"
 #include "framework/Log.h"
 #include "framework/MessageBox.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <climits>
 
 namespace tarvelo {
@@ -116,26 +116,29 @@ bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& pi
 }
 
 // The picture is written beside its final name and takes that name only
-// once complete: a full disk leaves no cut-off picture behind.
+// once complete: a full disk leaves no cut-off picture behind. It is not
+// forced to disk first, which cost more than the rest of the save.
 QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort)
 {
     QString path = FileName(settings_.PictureDir, currentPort, now(), operatorName);
-    // The temporary file has no name yet, so a name no file can have would
-    // only show when the picture is complete: it is refused first.
+    // The picture takes its name only at the end, so a name no file can
+    // have would show only then: it is refused first.
     if (QFile::encodeName(QFileInfo(path).fileName()).size() > NAME_MAX) {
         logLine("snapshot", "no file can be named " + path.toStdString());
         return FileSaveFailed;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        logLine("snapshot", "cannot create " + path.toStdString() + ": " + file.errorString().toStdString());
-        return FileSaveFailed;
-    }
     try {
-        QByteArray jpeg = EncodeJpeg(picture);
-        if (file.write(jpeg) == jpeg.size() && file.commit())
+        std::string why;
+        switch (WriteBeside(path, EncodeJpeg(picture), why)) {
+        case BesideResult::Written:
             return QString();
-        logLine("snapshot", "cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+        case BesideResult::NotCreated:
+            logLine("snapshot", "cannot create " + path.toStdString() + ": " + why);
+            return FileSaveFailed;
+        case BesideResult::NotWritten:
+            logLine("snapshot", "cannot write " + path.toStdString() + ": " + why);
+            break;
+        }
     } catch (const JpegError& e) {
         logLine("snapshot", std::string("cannot encode the picture: ") + e.what());
     }

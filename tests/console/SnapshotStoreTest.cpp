@@ -93,6 +93,9 @@ TEST_F(SnapshotStoreTest, FilesAreNamedByInputTimeAndOperator)
     QFile stored(dir.file("pictures/3-20040611173507-op1.jpg"));
     stored.open(QIODevice::ReadOnly);
     EXPECT_EQ(decodedSize(stored.readAll(), dir.path()), "640 480");
+    QFile plain(dir.file("plain"));
+    plain.open(QIODevice::WriteOnly);
+    EXPECT_EQ(stored.permissions(), plain.permissions()) << "readable as any new file of its owner's";
     EXPECT_TRUE(statements.isEmpty());
     EXPECT_EQ(SnapshotStore::FileName("C:/Pictures/", 3, At, "op1"), "C:/Pictures/3-20040611173507-op1.jpg");
 }
