@@ -4,8 +4,9 @@
 
 #include "capture/device/GstSession.h"
 #include "playback/FormPlayAVI.h"
-#include "support/TempDir.h"
 #include "support/Parts.h"
+#include "support/PictureDifference.h"
+#include "support/TempDir.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -180,19 +181,6 @@ QString madeByFfmpeg(const QString& dir, const QString& name, const QStringList&
     return file;
 }
 
-// Mean difference per colour value of two pictures of one size.
-double difference(const QImage& a, const QImage& b)
-{
-    if (a.size() != b.size() || a.isNull())
-        return 255;
-    QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row)
-        for (int i = 0; i < x.width() * 3; ++i)
-            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
-    return sum / (x.width() * x.height() * 3);
-}
-
 // What the panel would show: the newest picture the player handed over.
 // The picture is shared with the handler, which may outlive the panel
 // until the player closes.
@@ -257,19 +245,19 @@ TEST(PlayerFormats, RecordingsOthersMade)
         ASSERT_NO_THROW(player.open(madeByFfmpeg(dir.path(), format.name, format.codecs)));
         QImage first = panel.settled();
         ASSERT_EQ(first.size(), QSize(160, 120)) << "the first picture, when opened";
-        EXPECT_LT(difference(first, reference), 12.0) << "upright, in its colours";
+        EXPECT_LT(PictureDifference(first, reference), 12.0) << "upright, in its colours";
         player.play();
         std::this_thread::sleep_for(700ms);
         player.pause();
         QImage paused = panel.settled();
-        EXPECT_GT(difference(paused, first), 1.0) << "it moved while playing";
+        EXPECT_GT(PictureDifference(paused, first), 1.0) << "it moved while playing";
         std::this_thread::sleep_for(300ms);
-        EXPECT_LT(difference(panel.picture(), paused), 0.5) << "it stands still when paused";
+        EXPECT_LT(PictureDifference(panel.picture(), paused), 0.5) << "it stands still when paused";
         player.previous();
-        EXPECT_LT(difference(panel.settled(), first), 3.0) << "previous shows the start";
+        EXPECT_LT(PictureDifference(panel.settled(), first), 3.0) << "previous shows the start";
         player.step();
         player.step();
-        EXPECT_GT(difference(panel.settled(), first), 1.0) << "step shows the new position";
+        EXPECT_GT(PictureDifference(panel.settled(), first), 1.0) << "step shows the new position";
     }
 }
 

@@ -6,6 +6,7 @@
 #include "capture/site/SiteScene.h"
 #include "capture/site/SiteView.h"
 #include "capture/Video.h"
+#include "support/PictureDifference.h"
 #include "support/TempDir.h"
 
 #include <QElapsedTimer>
@@ -42,17 +43,10 @@ double sameShifted(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
     return double(same) / compared;
 }
 
-// Mean difference per colour value, over the upper four fifths of two
-// pictures: the clock runs at the bottom.
+// The clock runs at the bottom: only the upper four fifths are compared.
 double difference(const QImage& a, const QImage& b)
 {
-    QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
-    double total = 0;
-    int count = 0;
-    for (int row = 0; row < x.height() * 4 / 5; ++row)
-        for (int i = 0; i < x.width() * 3; ++i, ++count)
-            total += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
-    return count ? total / count : 0;
+    return test::PictureDifference(a, b, 4.0 / 5);
 }
 
 void pump(int ms)
