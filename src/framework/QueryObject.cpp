@@ -5,7 +5,6 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QRegularExpression>
 #include <QSqlField>
 #include <QSqlRecord>
 #include <atomic>
@@ -189,8 +188,8 @@ void QueryObject::execute()
     run(query, statement_, parameters_);
 }
 
-// The rows are copied, as a static result is: not every ODBC driver can
-// move back through a result.
+// Without a plan the rows are copied, as a static result is: not every ODBC
+// driver can move back through a result.
 void QueryObject::open()
 {
     close();
@@ -200,52 +199,26 @@ void QueryObject::open()
     run(query, plan_ ? plan_->listStatement : statement_, parameters_);
     if (!query.isSelect())
         fail(QStringLiteral("the statement gave no result"), QStringLiteral("it selects nothing"));
-    while (query.next())
-        rows_.push_back(query.record());
+    if (plan_)
+        listKeys(query);
+    else
+        while (query.next())
+            rows_.push_back(query.record());
     open_ = true;
-    if (!rows_.empty())
+    if (rowCount() > 0)
         setCurrentRow(0);
 }
 
 void QueryObject::close()
 {
-    rows_.clear();
+    rows_ = {};  // a year of rows is worth giving back
+    keys_ = {};
+    pages_.clear();
     open_ = false;
     currentRow_ = -1;
     plan_.reset();
     readRow_ = -1;
     readFields_ = QSqlRecord();
-}
-
-// "select [top N] * from TABLE ..." on SQLite or PostgreSQL, whose rows have
-// a key of their own: the rows are listed without their binary columns,
-// which PostgreSQL would otherwise send as hex text, twice their size.
-std::optional<QueryObject::OnDemandPlan> QueryObject::planOnDemand()
-{
-    static const QRegularExpression wholeTable(
-        QStringLiteral("^\\s*select\\s+(top\\s+\\d+\\s+)?\\*\\s+from\\s+([A-Za-z_]\\w*)(\\s.*)?$"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    if (target_.dialect != SqlDialect::SQLite && target_.dialect != SqlDialect::PostgreSQL)
-        return std::nullopt;
-    auto match = wholeTable.match(statement_);
-    if (!match.hasMatch())
-        return std::nullopt;
-    OnDemandPlan plan;
-    plan.table = match.captured(2);
-    plan.rowKey = target_.dialect == SqlDialect::SQLite ? QStringLiteral("rowid") : QStringLiteral("ctid");
-    QSqlQuery probe;
-    run(probe, QStringLiteral("select * from %1 where 1=0").arg(plan.table), {});
-    QStringList listed{plan.rowKey + QStringLiteral(" as tarvelo_row")};
-    QSqlRecord columns = probe.record();
-    for (int i = 0; i < columns.count(); ++i) {
-        bool binary = columns.field(i).metaType().id() == QMetaType::QByteArray;
-        (binary ? plan.binaryColumns : listed) << columns.fieldName(i);
-    }
-    if (plan.binaryColumns.isEmpty())
-        return std::nullopt;
-    plan.listStatement = QStringLiteral("select ") + match.captured(1) + listed.join(QStringLiteral(", ")) +
-                         QStringLiteral(" from ") + plan.table + match.captured(3);
-    return plan;
 }
 
 bool QueryObject::setCurrentRow(int row)
@@ -263,40 +236,18 @@ QVariant QueryObject::field(const QString& name)
 {
     if (currentRow_ < 0)
         return {};
-    if (plan_ && plan_->binaryColumns.contains(name, Qt::CaseInsensitive))
+    if (!plan_)
+        return rows_[size_t(currentRow_)].value(name);
+    if (plan_->binaryColumns.contains(name, Qt::CaseInsensitive))
         return fieldOnDemand(name);
-    return rows_[size_t(currentRow_)].value(name);
+    return listedOnDemand(currentRow_).value(name);
 }
 
-QVariant QueryObject::listed(int row, const QString& name) const
+QVariant QueryObject::listed(int row, const QString& name)
 {
     if (row < 0 || row >= rowCount())
         return {};
-    return rows_[size_t(row)].value(name);
-}
-
-// A failed read leaves the field empty, as a row without a picture is.
-QVariant QueryObject::fieldOnDemand(const QString& name)
-{
-    if (readRow_ != currentRow_) {
-        readRow_ = currentRow_;
-        readFields_ = QSqlRecord();
-        QString key = plan_->rowKey == QLatin1String("ctid") ? QStringLiteral("cast(:row as tid)")
-                                                              : QStringLiteral(":row");
-        QString text = QStringLiteral("select %1 from %2 where %3 = %4")
-                           .arg(plan_->binaryColumns.join(QStringLiteral(", ")), plan_->table, plan_->rowKey, key);
-        QSqlQuery query;
-        try {
-            run(query, text, {{QStringLiteral("row"), rows_[size_t(currentRow_)].value(QStringLiteral("tarvelo_row"))}});
-            if (query.next())
-                readFields_ = query.record();
-            else
-                logLine("database", "the row's pictures are gone: it was changed or removed since it was listed");
-        } catch (const DatabaseError& e) {
-            logLine("database", std::string("cannot read the row's pictures: ") + e.what());
-        }
-    }
-    return readFields_.value(name);
+    return plan_ ? listedOnDemand(row).value(name) : rows_[size_t(row)].value(name);
 }
 
 }  // namespace tarvelo

@@ -1,8 +1,7 @@
 #pragma once
 // A query object over the host's connection string: a statement text with
-// named parameters, run without a result or opened as a static result (a
-// copy of the rows) whose current row can be moved and whose fields are
-// read by name. Failures
+// named parameters, run without a result or opened as a static result whose
+// current row can be moved and whose fields are read by name. Failures
 // throw DatabaseError with the database's own text, for the caller to log.
 //
 // Each object has a connection of its own, opened at the first statement,
@@ -53,27 +52,30 @@ public:
     void close();
     bool isOpen() const { return open_; }
 
-    int rowCount() const { return int(rows_.size()); }
+    int rowCount() const { return int(plan_ ? keys_.size() : rows_.size()); }
     bool setCurrentRow(int row);
     // A field of the current row; an invalid QVariant where there is none.
-    // Where the statement selects a whole table of SQLite or PostgreSQL, the
-    // binary fields (pictures) are not copied with the rows: each is read
-    // when its row asks for it, the current row's only.
+    // Where the statement selects a whole table of SQLite or PostgreSQL, only
+    // the rows' keys are kept: the other fields are read, a page of rows at
+    // a time, when a row is shown, and binary fields (pictures) only for the
+    // current row.
     QVariant field(const QString& name);
-    // A field of any row as listed; binary fields read on demand are not here.
-    QVariant listed(int row, const QString& name) const;
+    // A field of any row; binary fields read on demand are not here.
+    QVariant listed(int row, const QString& name);
 
 signals:
     void currentRowChanged(int row);
 
 private:
-    // How a result is read with its binary columns left out.
+    // How a result is listed by its rows' keys, and its fields read later.
     struct OnDemandPlan {
         QString table;
         QString rowKey;  // rowid, ctid
+        QStringList listedColumns;
         QStringList binaryColumns;
         QString listStatement;
     };
+    using Page = std::vector<QSqlRecord>;
 
     using Parameters = std::vector<std::pair<QString, QVariant>>;
     struct Failure {
@@ -87,6 +89,10 @@ private:
     void run(QSqlQuery& query, const QString& text, const Parameters& parameters);
     std::optional<Failure> tryRun(QSqlQuery& query, const QString& text, const Parameters& parameters);
     std::optional<OnDemandPlan> planOnDemand();
+    void listKeys(QSqlQuery& query);
+    QString keyLiteral(qint64 key) const;
+    const QSqlRecord& listedOnDemand(int row);
+    Page readPage(int page);
     QVariant fieldOnDemand(const QString& name);
     [[noreturn]] void fail(const QString& what, const QString& why);
 
@@ -97,9 +103,11 @@ private:
     QString statement_;
     Parameters parameters_;
     bool open_ = false;
-    std::vector<QSqlRecord> rows_;
+    std::vector<QSqlRecord> rows_;  // a result copied whole
+    std::vector<qint64> keys_;      // a result listed by key
     int currentRow_ = -1;
     std::optional<OnDemandPlan> plan_;
+    std::vector<std::pair<int, Page>> pages_;  // the most recently shown first
     int readRow_ = -1;     // the row whose binary fields are in readFields_
     QSqlRecord readFields_;
 };
