@@ -7,151 +7,31 @@
 // 25 frames a second.
 
 #include "BenchSupport.h"
-#include "archive/FormQueryPic.h"
+#include "YearOfSnapshots.h"
 #include "capture/device/GstSession.h"
 #include "framework/ConnectionString.h"
-#include "framework/JpegImage.h"
 #include "playback/FormPlayAVI.h"
 #include "support/PostgresServer.h"
 
 #include <QApplication>
-#include <QDateEdit>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QPushButton>
-#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <thread>
 
 using namespace tarvelo;
-using tarvelo::bench::pump;
+using namespace tarvelo::bench;
 
 namespace {
 
-constexpr int Rows = 1000000;
-constexpr double SecondsApart = 365.0 * 86400 / Rows;  // about 2,740 snapshots a day
-
-double residentMb()
-{
-    QFile status("/proc/self/status");
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
-// A picture of about 2 KB, noise, which does not compress: just over what
-// PostgreSQL keeps inside a table's row, so that it is stored apart as
-// every real snapshot is, and the table itself stays small.
-QByteArray smallPicture()
-{
-    QByteArray encoded;
-    for (int width = 40; encoded.size() < 2100; width += 4) {
-        QImage image(width, 32, QImage::Format_RGB32);
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                image.setPixel(x, y, QRandomGenerator::global()->generate());
-        encoded = EncodeJpeg(image);
-    }
-    return encoded;
-}
-
-void fill(const QString& connection, bool postgres, const QByteArray& picture)
-{
-    QueryObject query;
-    query.setConnectionString(connection);
-    query.setStatement(postgres ? "create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10), "
-                                  "PICTURE bytea)"
-                                : "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), "
-                                  "PICTURE blob)");
-    query.execute();
-    query.setStatement(
-        postgres ? QString("insert into CAPPICTURE select i %% 16, timestamp '2026-01-01' + (i * %1) * interval "
-                           "'1 second', 'op', :img from generate_series(0, %2) i")
-                       .arg(SecondsApart)
-                       .arg(Rows - 1)
-                       .replace("%%", "%")
-                 : QString("insert into CAPPICTURE with recursive c(i) as (select 0 union all select i + 1 from c "
-                           "where i < %2) select i %% 16, datetime('2026-01-01', '+' || cast(i * %1 as integer) || "
-                           "' seconds'), 'op', :img from c")
-                       .arg(SecondsApart)
-                       .arg(Rows - 1)
-                       .replace("%%", "%"));
-    query.setParameter("img", picture);
-    query.execute();
-    query.setStatement("create index CAPPICTURE_CAPTIME on CAPPICTURE (CAPTIME)");
-    query.execute();
-}
-
-double msSince(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-struct QueryWindow {
-    TfmQueryPic& window;
-    QTableView* grid = window.findChild<QTableView*>(QStringLiteral("DBGrid1"));
-
-    // Runs a search as the user does, and gives the time to its first row
-    // and picture on the screen.
-    double search(QDate begin, QDate end)
-    {
-        window.findChild<QDateEdit*>(QStringLiteral("dtpBegin"))->setDate(begin);
-        window.findChild<QDateEdit*>(QStringLiteral("dtpEnd"))->setDate(end);
-        QElapsedTimer t;
-        t.start();
-        window.findChild<QPushButton*>(QStringLiteral("btQuery"))->click();
-        window.repaint();
-        return msSince(t);
-    }
-
-    double press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
-        QElapsedTimer t;
-        t.start();
-        QKeyEvent event(QEvent::KeyPress, key, modifiers);
-        QApplication::sendEvent(grid, &event);
-        window.repaint();
-        return msSince(t);
-    }
-
-    int rows() const { return grid->model()->rowCount(); }
-    int current() const { return grid->currentIndex().row(); }
-    bool pictureShown() const
-    {
-        return !window.findChild<QLabel*>(QStringLiteral("picImage"))->pixmap().isNull();
-    }
-};
-
-// The next row's picture (the down arrow) at the start, the middle and the
-// end of the result: the median and the slowest of 60 moves.
-std::pair<double, double> nextRowMoves(QueryWindow& w)
-{
-    std::vector<double> moves;
-    for (int place : {0, w.rows() / 2, w.rows() - 21}) {
-        w.grid->setCurrentIndex(w.grid->model()->index(place, 0));
-        for (int i = 0; i < 20; ++i)
-            moves.push_back(w.press(Qt::Key_Down));
-    }
-    std::sort(moves.begin(), moves.end());
-    return {moves[moves.size() / 2], moves.back()};
-}
-
 // The baseline: the year's rows copied whole as records, their pictures
 // left out, as the window kept them before.
-void copyBaseline(const QString& connection)
+void copyBaseline(const QString& connection, int year)
 {
     SqlConnectionTarget target = MapConnectionString(connection);
     {
@@ -168,8 +48,9 @@ void copyBaseline(const QString& connection)
             QSqlQuery query(db);
             query.setForwardOnly(true);
             query.exec(QString("select %1 as tarvelo_row, VIDEOPORT, CAPTIME, OPERATOR from CAPPICTURE where "
-                               "(CAPTIME between '2026-01-01 00:00:00' and '2026-12-31 23:59:59')")
-                           .arg(target.dialect == SqlDialect::SQLite ? "rowid" : "ctid"));
+                               "(CAPTIME between '%2-01-01 00:00:00' and '%2-12-31 23:59:59')")
+                           .arg(target.dialect == SqlDialect::SQLite ? "rowid" : "ctid")
+                           .arg(year));
             while (query.next())
                 rows.push_back(query.record());
         }
@@ -177,40 +58,6 @@ void copyBaseline(const QString& connection)
                     rows.size(), msSince(t), residentMb() - before);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("baseline"));
-}
-
-void measure(const QString& name, const QString& connection)
-{
-    TfmQueryPic window(connection);
-    QElapsedTimer opening;
-    opening.start();
-    QTimer::singleShot(0, &window, [&] {
-        double openMs = msSince(opening);
-        QueryWindow w{window};
-        bool openedWithPicture = w.pictureShown();
-        double dayMs = w.search(QDate(2026, 3, 1), QDate(2026, 3, 1));
-        int dayRows = w.rows();
-        double before = residentMb();
-        double yearMs = w.search(QDate(2026, 1, 1), QDate(2026, 12, 31));
-        int yearRows = w.rows();
-        double grown = residentMb() - before;
-        double lastMs = w.press(Qt::Key_End, Qt::ControlModifier);
-        bool atLast = w.current() == yearRows - 1 && w.pictureShown();
-        auto [nextMedian, nextMax] = nextRowMoves(w);
-        std::printf("%s:\n"
-                    "  window open with its first picture%s: %.0f ms (target < 300)\n"
-                    "  one day, %d rows: first row shown %.0f ms (target < 300)\n"
-                    "  every row, %d rows: first row shown %.0f ms (target < 1000); resident memory %+.0f MB "
-                    "(target < +256)\n"
-                    "  to the last row (Ctrl+End)%s: %.1f ms (target < 1000)\n"
-                    "  next row's picture at the start, middle and end: median %.1f ms, max %.1f ms (target < 30)\n",
-                    qPrintable(name), openedWithPicture ? "" : " (NO PICTURE)", openMs, dayRows, dayMs, yearRows,
-                    yearMs, grown, atLast ? "" : " (NOT REACHED)", lastMs, nextMedian, nextMax);
-        std::fflush(stdout);
-        window.reject();
-    });
-    window.runModal();
-    copyBaseline(connection);
 }
 
 double cpuSeconds()
@@ -267,16 +114,20 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     QByteArray picture = smallPicture();
-    std::printf("Picture query benchmark: %d rows over 365 days, pictures of %lld bytes\n", Rows,
+    const int year = QDate::currentDate().year();
+    const QDate day(year, 3, 1);
+    std::printf("Picture query benchmark: %d rows over the 365 days of %d, pictures of %lld bytes\n", YearRows, year,
                 (long long)picture.size());
     std::fflush(stdout);
     QString sqlite = "Provider=SQLite;Data Source=" + dir.filePath("pictures.db");
-    fill(sqlite, false, picture);
-    measure("SQLite", sqlite);
+    fillYear(sqlite, false, year, picture);
+    measureQueryWindow("SQLite", sqlite, year, day);
+    copyBaseline(sqlite, year);
     QFile::remove(dir.filePath("pictures.db"));
     test::PostgresServer server;
-    fill(server.connectionString(), true, picture);
-    measure("PostgreSQL", server.connectionString());
+    fillYear(server.connectionString(), true, year, picture);
+    measureQueryWindow("PostgreSQL", server.connectionString(), year, day);
+    copyBaseline(server.connectionString(), year);
     playback(dir.path());
     return 0;
 }
