@@ -100,6 +100,9 @@ void TfmQueryPic::buildGrid()
     // A time column as wide as its text, as a field's display width makes it.
     DBGrid1->setColumnWidth(1, DBGrid1->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 10);
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+    // A row indicator as narrow for a year of rows as for one: row numbers
+    // would widen it until the operator column left the grid.
+    DBGrid1->verticalHeader()->setFixedWidth(12);
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { adoQuery.setCurrentRow(current.row()); });
 }

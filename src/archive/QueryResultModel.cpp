@@ -41,6 +41,8 @@ QVariant QueryResultModel::data(const QModelIndex& index, int role) const
 
 QVariant QueryResultModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (role == Qt::DisplayRole && orientation == Qt::Vertical)
+        return QString();  // the row indicator marks the current row, it does not count rows
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return QAbstractTableModel::headerData(section, orientation, role);
     return QString::fromUtf8(Columns[section].title);
