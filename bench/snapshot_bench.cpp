@@ -77,23 +77,23 @@ double frameIntervalMs(TVideoCap& cap)
     return double(t.elapsed()) / std::max(1, frames.load());
 }
 
-// Write the bitmap, read it back, encode, write the JPEG: what any snapshot costs.
-double lowerBoundMs(const QImage& frame, const QString& dir)
+// Write the bitmap, read it back, encode, write the JPEG: what any snapshot
+// costs. Its samples are spaced by the event loop as the snapshots' are: the
+// same work run back to back, with caches and clocks warm, takes a third
+// less time than one run now and then.
+double lowerBoundMs(const QImage& frame, const QString& dir, double frameIntervalMs)
 {
-    std::vector<double> ms;
-    for (int i = 0; i < Samples; ++i) {
-        QElapsedTimer t;
-        t.start();
-        frame.convertToFormat(QImage::Format_RGB888).save(dir + "/bound.bmp", "BMP");
-        QImage back(dir + "/bound.bmp", "BMP");
-        QByteArray jpeg = EncodeJpeg(back);
-        QFile out(dir + "/bound.jpg");
-        out.open(QIODevice::WriteOnly);
-        out.write(jpeg);
-        out.close();
-        ms.push_back(double(t.nsecsElapsed()) / 1e6);
-    }
-    return median(ms);
+    return median(timed(
+        [&] {
+            frame.convertToFormat(QImage::Format_RGB888).save(dir + "/bound.bmp", "BMP");
+            QImage back(dir + "/bound.bmp", "BMP");
+            QByteArray jpeg = EncodeJpeg(back);
+            QFile out(dir + "/bound.jpg");
+            out.open(QIODevice::WriteOnly);
+            out.write(jpeg);
+            out.close();
+        },
+        frameIntervalMs));
 }
 
 // Where the time after the grab goes: each step of a file snapshot alone,
@@ -167,7 +167,7 @@ void fileSnapshots(TVideoCap& cap, QueryObject& query, const QString& dir, const
     // The frame as the capture window holds it (32 bits a pixel): writing
     // the 24-bit bitmap converts it, in any snapshot.
     QImage frame = QImage(cap.SingleImageFile, "BMP").convertToFormat(QImage::Format_RGB32);
-    double bound = lowerBoundMs(frame, dir);
+    double bound = lowerBoundMs(frame, dir, interval);
     std::printf("%s: frame interval %.1f ms; grab waits %.1f ms on average (target <= %.1f, half an interval), "
                 "median %.1f\n",
                 qPrintable(size), interval, mean(grab), interval / 2, median(grab));
