@@ -37,7 +37,8 @@ namespace {
 constexpr int Workstations = 16;
 constexpr int Snapshots = 60;
 
-// What a workstation did, as its own files tell it.
+// A workstation: its operator, its work directory (settings, logs, what
+// its host printed) and its host process.
 struct Workstation {
     QString operatorName;
     QString dir;

@@ -90,6 +90,7 @@ private:
     std::optional<Failure> tryRun(QSqlQuery& query, const QString& text, const Parameters& parameters);
     std::optional<OnDemandPlan> planOnDemand();
     void listKeys(QSqlQuery& query);
+    qint64 keyOf(const QVariant& listed) const;
     QString keyLiteral(qint64 key) const;
     const QSqlRecord& listedOnDemand(int row);
     Page readPage(int page);

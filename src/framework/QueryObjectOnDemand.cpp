@@ -68,9 +68,13 @@ std::optional<QueryObject::OnDemandPlan> QueryObject::planOnDemand()
 
 void QueryObject::listKeys(QSqlQuery& query)
 {
-    const bool tid = plan_->rowKey == QLatin1String("ctid");
     while (query.next())
-        keys_.push_back(tid ? packTid(query.value(0).toString()) : query.value(0).toLongLong());
+        keys_.push_back(keyOf(query.value(0)));
+}
+
+qint64 QueryObject::keyOf(const QVariant& listed) const
+{
+    return plan_->rowKey == QLatin1String("ctid") ? packTid(listed.toString()) : listed.toLongLong();
 }
 
 QString QueryObject::keyLiteral(qint64 key) const
@@ -114,10 +118,8 @@ QueryObject::Page QueryObject::readPage(int page)
     QSqlQuery query;
     try {
         run(query, text, {});
-        const bool tid = plan_->rowKey == QLatin1String("ctid");
         while (query.next()) {
-            qint64 key = tid ? packTid(query.value(0).toString()) : query.value(0).toLongLong();
-            if (auto place = placeOf.find(key); place != placeOf.end())
+            if (auto place = placeOf.find(keyOf(query.value(0))); place != placeOf.end())
                 rows[place->second] = query.record();
         }
     } catch (const DatabaseError& e) {
