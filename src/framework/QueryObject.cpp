@@ -1,12 +1,14 @@
 #include "framework/QueryObject.h"
 
 #include "framework/Log.h"
+#include "framework/StatementDeadline.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlRecord>
+#include <algorithm>
 #include <atomic>
 
 namespace tarvelo {
@@ -18,11 +20,19 @@ QString newConnectionName()
     return QStringLiteral("tarvelo-query-%1").arg(next++);
 }
 
-// A server that does not answer must not hang the user interface.
-QString connectOptionsFor(const QString& driver)
+// A server that does not answer must not hang the user interface: the
+// connection gives up after a few seconds, the link is probed when idle, and
+// the server ends a statement that runs past the operation's time limit.
+QString connectOptionsFor(const QString& driver, std::chrono::milliseconds limit,
+                          std::chrono::milliseconds connectLimit = std::chrono::seconds(5))
 {
+    // libpq counts whole seconds, and no fewer than two.
+    const long long connectSeconds = std::clamp<long long>(connectLimit.count() / 1000, 2, 5);
     if (driver == QLatin1String("QPSQL"))
-        return QStringLiteral("connect_timeout=5");
+        return QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=10;keepalives_interval=3;"
+                              "keepalives_count=3;tcp_user_timeout=%2;options='-c statement_timeout=%2'")
+            .arg(connectSeconds)
+            .arg(limit.count());
     if (driver == QLatin1String("QODBC"))
         return QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=5");
     return {};
@@ -111,7 +121,7 @@ void QueryObject::connect()
         db.setPort(target_.port);
     db.setUserName(target_.userName);
     db.setPassword(target_.password);
-    db.setConnectOptions(connectOptionsFor(target_.driver));
+    db.setConnectOptions(connectOptionsFor(target_.driver, timeLimit_));
     if (!db.open()) {
         QString why = errorText(db.lastError());
         db = QSqlDatabase();
@@ -123,14 +133,30 @@ void QueryObject::connect()
     connected_ = true;
 }
 
-// A statement that fails because the connection went (the server
-// restarted, failed over or dropped an idle connection) is run once more
-// on a fresh connection; any other failure is the caller's.
-void QueryObject::run(QSqlQuery& query, const QString& statement, const Parameters& parameters)
+void QueryObject::startOperation()
+{
+    operationEnd_ = std::chrono::steady_clock::now() + timeLimit_;
+}
+
+std::chrono::milliseconds QueryObject::timeLeft() const
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(operationEnd_ - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+// A statement that reads, and fails because the connection went (the server
+// restarted, failed over or dropped an idle connection), is run once more
+// on a fresh connection. One that changes rows goes out only on a
+// connection that has just answered, and only once: a connection lost
+// while it ran leaves its outcome unknown, and a second run could store the
+// row twice.
+void QueryObject::run(QSqlQuery& query, const QString& statement, const Parameters& parameters, Resend resend)
 {
     connect();
+    if (resend == Resend::Never)
+        reconnectIfLost();
     std::optional<Failure> failure = tryRun(query, statement, parameters);
-    if (failure && connectionLost()) {
+    if (failure && !failure->outOfTime && resend == Resend::IfLost && connectionLost()) {
         logLine("database", ("the connection was lost: " + failure->why + "; connecting again").toStdString());
         query = QSqlQuery();
         reconnect();
@@ -146,21 +172,38 @@ void QueryObject::run(QSqlQuery& query, const QString& statement, const Paramete
 std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const QString& statement,
                                                         const Parameters& parameters)
 {
-    query = QSqlQuery(QSqlDatabase::database(connectionName_, false));
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    query = QSqlQuery(db);
     query.setForwardOnly(true);
     QString text = RewriteForDialect(statement, target_.dialect);
+    StatementDeadline deadline(ServerSocketOf(db), timeLeft());
+    std::optional<Failure> failure;
     if (parameters.empty()) {
         if (!query.exec(text))
-            return Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
-        return std::nullopt;
+            failure = Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
+    } else if (!query.prepare(text)) {
+        failure = Failure{QStringLiteral("the statement is refused"), errorText(query.lastError())};
+    } else {
+        for (const auto& [name, value] : parameters)
+            query.bindValue(':' + name, value);
+        if (!query.exec())
+            failure = Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
     }
-    if (!query.prepare(text))
-        return Failure{QStringLiteral("the statement is refused"), errorText(query.lastError())};
-    for (const auto& [name, value] : parameters)
-        query.bindValue(':' + name, value);
-    if (!query.exec())
-        return Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
-    return std::nullopt;
+    if (failure && deadline.expired()) {
+        failure->outOfTime = true;
+        failure->why = QStringLiteral("the server gave no answer within %1 s; the connection is closed (%2)")
+                           .arg(timeLimit_.count() / 1000.0)
+                           .arg(failure->why);
+    }
+    return failure;
+}
+
+// Qt's PostgreSQL driver reads a result row by row: an error after the
+// first row (the server went away, a statement time-out) only ends it early.
+void QueryObject::failIfCutShort(const QSqlQuery& query)
+{
+    if (query.lastError().type() != QSqlError::NoError)
+        fail(QStringLiteral("the result was cut short"), errorText(query.lastError()));
 }
 
 // A file cannot go away as a server can; elsewhere a connection that cannot
@@ -169,14 +212,30 @@ bool QueryObject::connectionLost()
 {
     if (target_.dialect == SqlDialect::SQLite)
         return false;
-    QSqlQuery probe(QSqlDatabase::database(connectionName_, false));
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    QSqlQuery probe(db);
+    StatementDeadline deadline(ServerSocketOf(db), timeLeft());
     return !probe.exec(QStringLiteral("select 1"));
 }
 
+void QueryObject::reconnectIfLost()
+{
+    if (!connectionLost())
+        return;
+    logLine("database", "the connection was lost; connecting again before the statement is sent");
+    reconnect();
+    logLine("database", "connected again");
+}
+
+// Within what is left of the operation's time.
 void QueryObject::reconnect()
 {
+    if (timeLeft().count() == 0)
+        fail(QStringLiteral("cannot connect again"),
+             QStringLiteral("the server gave no answer within %1 s").arg(timeLimit_.count() / 1000.0));
     QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
     db.close();
+    db.setConnectOptions(connectOptionsFor(target_.driver, timeLimit_, timeLeft()));
     if (!db.open())
         fail(QStringLiteral("cannot connect again"), errorText(db.lastError()));
 }
@@ -184,8 +243,9 @@ void QueryObject::reconnect()
 void QueryObject::execute()
 {
     close();
+    startOperation();
     QSqlQuery query;
-    run(query, statement_, parameters_);
+    run(query, statement_, parameters_, Resend::Never);
 }
 
 // Without a plan the rows are copied, as a static result is: not every ODBC
@@ -193,17 +253,24 @@ void QueryObject::execute()
 void QueryObject::open()
 {
     close();
+    startOperation();
     connect();
     plan_ = planOnDemand();
     QSqlQuery query;
-    run(query, plan_ ? plan_->listStatement : statement_, parameters_);
+    run(query, plan_ ? plan_->listStatement : statement_, parameters_, Resend::IfLost);
     if (!query.isSelect())
         fail(QStringLiteral("the statement gave no result"), QStringLiteral("it selects nothing"));
-    if (plan_)
-        listKeys(query);
-    else
-        while (query.next())
-            rows_.push_back(query.record());
+    try {
+        if (plan_)
+            listRows(query);
+        else
+            while (query.next())
+                rows_.push_back(query.record());
+        failIfCutShort(query);
+    } catch (...) {
+        close();
+        throw;
+    }
     open_ = true;
     if (rowCount() > 0)
         setCurrentRow(0);
@@ -212,13 +279,15 @@ void QueryObject::open()
 void QueryObject::close()
 {
     rows_ = {};  // a year of rows is worth giving back
+    listed_.clear();
     keys_ = {};
-    pages_.clear();
+    tables_ = {};
     open_ = false;
     currentRow_ = -1;
     plan_.reset();
     readRow_ = -1;
     readFields_ = QSqlRecord();
+    goneLogged_.clear();
 }
 
 bool QueryObject::setCurrentRow(int row)
@@ -240,14 +309,14 @@ QVariant QueryObject::field(const QString& name)
         return rows_[size_t(currentRow_)].value(name);
     if (plan_->binaryColumns.contains(name, Qt::CaseInsensitive))
         return fieldOnDemand(name);
-    return listedOnDemand(currentRow_).value(name);
+    return listed(currentRow_, name);
 }
 
 QVariant QueryObject::listed(int row, const QString& name)
 {
     if (row < 0 || row >= rowCount())
         return {};
-    return plan_ ? listedOnDemand(row).value(name) : rows_[size_t(row)].value(name);
+    return plan_ ? listed_.value(size_t(row), listed_.columnOf(name)) : rows_[size_t(row)].value(name);
 }
 
 }  // namespace tarvelo

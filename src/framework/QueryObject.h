@@ -4,11 +4,15 @@
 // current row can be moved and whose fields are read by name. Failures
 // throw DatabaseError with the database's own text, for the caller to log.
 //
-// Each object has a connection of its own, opened at the first statement,
-// opened afresh when a statement finds it lost, and closed with the object;
-// use it on the user-interface thread.
+// Each object has a connection of its own, opened at the first statement
+// and closed with the object; use it on the user-interface thread. A
+// statement that reads is run once more on a fresh connection when it finds
+// its connection lost. One that changes rows is sent only on a connection
+// that has just answered, and never twice: once sent, its outcome may be
+// unknown. No operation waits for a server longer than its time limit.
 
 #include "framework/ConnectionString.h"
+#include "framework/ListedRows.h"
 
 #include <QObject>
 #include <QSqlQuery>
@@ -16,7 +20,9 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <chrono>
 #include <optional>
+#include <unordered_set>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +42,10 @@ public:
     // Takes effect at the next statement; an open connection is closed.
     void setConnectionString(const QString& adoString);
     const QString& connectionString() const { return connectionString_; }
+    // How long one operation (execute, open, a picture read) may wait for
+    // the server, its reconnection included.
+    void setTimeLimit(std::chrono::milliseconds limit) { timeLimit_ = limit; }
+    static constexpr std::chrono::milliseconds DefaultTimeLimit{25000};
 
     // The database's dialect; connects to learn it where the connection
     // string does not say (ODBC).
@@ -52,13 +62,13 @@ public:
     void close();
     bool isOpen() const { return open_; }
 
-    int rowCount() const { return int(plan_ ? keys_.size() : rows_.size()); }
+    int rowCount() const { return int(plan_ ? listed_.size() : rows_.size()); }
     bool setCurrentRow(int row);
     // A field of the current row; an invalid QVariant where there is none.
-    // Where the statement selects a whole table of SQLite or PostgreSQL, only
-    // the rows' keys are kept: the other fields are read, a page of rows at
-    // a time, when a row is shown, and binary fields (pictures) only for the
-    // current row.
+    // Where the statement selects a whole table of SQLite or PostgreSQL, the
+    // rows' keys and fields are kept without their binary fields (pictures),
+    // which are read for the current row only, and only from the row that
+    // still holds the fields listed; a row gone since gives none.
     QVariant field(const QString& name);
     // A field of any row; binary fields read on demand are not here.
     QVariant listed(int row, const QString& name);
@@ -67,33 +77,39 @@ signals:
     void currentRowChanged(int row);
 
 private:
-    // How a result is listed by its rows' keys, and its fields read later.
+    // How a result is listed without its binary fields, and those read later.
     struct OnDemandPlan {
         QString table;
-        QString rowKey;  // rowid, ctid
+        QStringList keyColumns;  // rowid; tableoid, ctid; none for a view
         QStringList listedColumns;
         QStringList binaryColumns;
         QString listStatement;
     };
-    using Page = std::vector<QSqlRecord>;
-
     using Parameters = std::vector<std::pair<QString, QVariant>>;
     struct Failure {
         QString what;
         QString why;
+        bool outOfTime = false;
     };
+    enum class Resend { IfLost, Never };
 
     void connect();
     void reconnect();
+    void reconnectIfLost();
     bool connectionLost();
-    void run(QSqlQuery& query, const QString& text, const Parameters& parameters);
+    void startOperation();
+    std::chrono::milliseconds timeLeft() const;
+    void run(QSqlQuery& query, const QString& text, const Parameters& parameters, Resend resend);
     std::optional<Failure> tryRun(QSqlQuery& query, const QString& text, const Parameters& parameters);
+    void failIfCutShort(const QSqlQuery& query);
     std::optional<OnDemandPlan> planOnDemand();
-    void listKeys(QSqlQuery& query);
-    qint64 keyOf(const QVariant& listed) const;
-    QString keyLiteral(qint64 key) const;
-    const QSqlRecord& listedOnDemand(int row);
-    Page readPage(int page);
+    QStringList keyColumnsOf(const QString& table);
+    void listRows(QSqlQuery& query);
+    QString byKey(int row) const;
+    QString byFields(int row, Parameters& parameters) const;
+    std::optional<QSqlRecord> findListedRow(int row);
+    std::optional<QSqlRecord> sameRowIn(QSqlQuery& query, int row);
+    std::optional<QSqlRecord> readBinaryFields(int row);
     QVariant fieldOnDemand(const QString& name);
     [[noreturn]] void fail(const QString& what, const QString& why);
 
@@ -101,16 +117,21 @@ private:
     QString connectionString_;
     SqlConnectionTarget target_;
     bool connected_ = false;
+    std::chrono::milliseconds timeLimit_ = DefaultTimeLimit;
+    std::chrono::steady_clock::time_point operationEnd_;
     QString statement_;
     Parameters parameters_;
     bool open_ = false;
     std::vector<QSqlRecord> rows_;  // a result copied whole
-    std::vector<qint64> keys_;      // a result listed by key
-    int currentRow_ = -1;
     std::optional<OnDemandPlan> plan_;
-    std::vector<std::pair<int, Page>> pages_;  // the most recently shown first
-    int readRow_ = -1;     // the row whose binary fields are in readFields_
+    ListedRows listed_;             // a result listed without its binary fields
+    std::vector<qint64> keys_;      // rowid, or ctid as (block << 16) | offset
+    std::vector<quint32> tables_;   // tableoid: a ctid is a place in one partition only
+    int currentRow_ = -1;
+    int readRow_ = -1;  // the row whose binary fields are in readFields_
     QSqlRecord readFields_;
+    bool readsFailing_ = false;          // logged once, until a read succeeds again
+    std::unordered_set<int> goneLogged_;  // rows found gone, each logged once
 };
 
 }  // namespace tarvelo

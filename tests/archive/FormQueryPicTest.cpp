@@ -5,6 +5,7 @@
 #include "archive/FormQueryPic.h"
 #include "framework/JpegImage.h"
 #include "framework/SpinEdit.h"
+#include "support/LogFile.h"
 #include "support/PostgresServer.h"
 #include "support/TempDir.h"
 #include "support/Parts.h"
@@ -58,8 +59,26 @@ protected:
     }
     void TearDown() override
     {
-        run("drop table CAPPICTURE");
+        for (const char* drop : {"drop view CAPPICTURE", "drop table CAPPICTURE", "drop table CAPROWS"}) {
+            try {
+                run(drop);
+            } catch (const DatabaseError&) {
+                // not made by this test
+            }
+        }
         qunsetenv("TARVELO_MESSAGE_LOG");
+    }
+    QString tableType() const { return GetParam() ? "timestamp" : "datetime"; }
+    QString blobType() const { return GetParam() ? "bytea" : "blob"; }
+    // CAPPICTURE as a view over the table CAPROWS, with `port` in place of
+    // VIDEOPORT.
+    void makeView(const QString& port = "VIDEOPORT")
+    {
+        run("drop table CAPPICTURE");
+        run(QString("create table CAPROWS (VIDEOPORT integer, CAPTIME %1, OPERATOR char(10), PICTURE %2)")
+                .arg(tableType(), blobType()));
+        run("create view CAPPICTURE as select " + port + " as VIDEOPORT, CAPTIME, OPERATOR, PICTURE from CAPROWS");
+        table = "CAPROWS";
     }
 
     void run(const QString& statement, const QByteArray& bytes = {})
@@ -73,7 +92,8 @@ protected:
     }
     void insert(const Row& row)
     {
-        run(QString("insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%1,'%2','%3',:img)")
+        run(QString("insert into %1(VIDEOPORT, CAPTIME, OPERATOR, PICTURE) VALUES(%2,'%3','%4',:img)")
+                .arg(table)
                 .arg(row.port)
                 .arg(row.time.toString("yyyy-MM-dd hh:mm:ss"), row.op),
             row.picture);
@@ -111,6 +131,7 @@ protected:
     static std::unique_ptr<PostgresServer> server;
     TempWorkDir dir;
     QString connection;
+    QString table = "CAPPICTURE";
 };
 
 std::unique_ptr<PostgresServer> QueryWindowTest::server;
@@ -228,6 +249,49 @@ TEST_P(QueryWindowTest, KeysDoNotCloseIt)
     EXPECT_TRUE(openAfterKeys);
 }
 
+// Another program changes the table while a search is shown: a retention
+// delete, VACUUM (SQLite then renumbers the rowids of a table without an
+// INTEGER PRIMARY KEY; PostgreSQL gives the freed places to new rows), new
+// rows. Each listed row keeps its fields and shows its own picture, or
+// none once it is gone, never another row's.
+TEST_P(QueryWindowTest, ListedRowsShowWhatTheyHeldOrNothingWhateverHappensToTheTable)
+{
+    LogFile log(dir.file("tarvelo.log"));
+    QDateTime start(June11, QTime(8, 0));
+    for (int i = 0; i < 40; ++i)
+        insert({i < 20 ? 1 : 2, start.addSecs(60 * i), qPrintable(QString("op%1").arg(i)), picture(100 + i, 60)});
+    auto w = window();
+    search(*w, June11, June11, 0);
+    const QStringList before = listed(*w);
+    ASSERT_EQ(before.size(), 40);
+    run("delete from CAPPICTURE where VIDEOPORT = 1");
+    run("vacuum");
+    for (int i = 0; i < 20; ++i)
+        insert({9, start.addDays(3).addSecs(i), "new", picture(300 + i, 60)});
+    EXPECT_EQ(listed(*w), before);
+    auto* grid = part<QTableView>(w, "DBGrid1");
+    for (int r = 39; r >= 0; --r) {
+        grid->selectRow(r);
+        const int i = before[r].section("op", 1).toInt();
+        EXPECT_EQ(shownPicture(*w), i < 20 ? QSize() : QSize(100 + i, 60)) << before[r].toStdString();
+    }
+    grid->selectRow(1);
+    EXPECT_EQ(log.lines().filter("is gone").size(), 20) << "each gone row logged once";
+}
+
+// CAPPICTURE as a view has no row keys: its rows are found by their fields.
+TEST_P(QueryWindowTest, AViewNamedCappicture)
+{
+    makeView();
+    insert({1, QDateTime(June11, QTime(1, 0)), "a", picture(120, 90)});
+    insert({2, QDateTime(June11, QTime(2, 0)), "", picture(130, 90)});
+    auto w = window();
+    EXPECT_EQ(listed(*w), QStringList({"1 2004-06-11 01:00:00 a", "2 2004-06-11 02:00:00 "}));
+    EXPECT_EQ(shownPicture(*w), QSize(120, 90));
+    part<QTableView>(w, "DBGrid1")->selectRow(1);
+    EXPECT_EQ(shownPicture(*w), QSize(130, 90));
+}
+
 INSTANTIATE_TEST_SUITE_P(SQLiteAndPostgres, QueryWindowTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "PostgreSQL" : "SQLite"; });
 
@@ -242,3 +306,82 @@ TEST(QueryWindow, ADatabaseErrorEndsTheShowingWithItsText)
     w.reset();
     qunsetenv("TARVELO_MESSAGE_LOG");
 }
+
+class QueryWindowOnPostgres : public QueryWindowTest {};
+
+// A ctid is a place inside one partition: each year's first row has the
+// same one.
+TEST_P(QueryWindowOnPostgres, APartitionedTable)
+{
+    run("drop table CAPPICTURE");
+    run("create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, OPERATOR char(10), PICTURE bytea) "
+        "partition by range (CAPTIME)");
+    run("create table CAP2024 partition of CAPPICTURE for values from ('2024-01-01') to ('2025-01-01')");
+    run("create table CAP2025 partition of CAPPICTURE for values from ('2025-01-01') to ('2026-01-01')");
+    insert({1, QDateTime(QDate(2024, 6, 11), QTime(8, 0)), "a", picture(110, 60)});
+    insert({1, QDateTime(QDate(2025, 6, 11), QTime(8, 0)), "b", picture(220, 60)});
+    auto w = window();
+    search(*w, QDate(2025, 6, 11), QDate(2025, 6, 11), 1);
+    EXPECT_EQ(listed(*w), QStringList{"1 2025-06-11 08:00:00 b"});
+    EXPECT_EQ(shownPicture(*w), QSize(220, 60));
+    search(*w, QDate(2024, 6, 11), QDate(2024, 6, 11), 1);
+    EXPECT_EQ(shownPicture(*w), QSize(110, 60));
+}
+
+// Qt's driver reads a result row by row: an error after the first rows
+// (here a row the view cannot compute; a server gone, a statement time-out)
+// must fail the search, not shorten it.
+TEST_P(QueryWindowOnPostgres, ASearchCutShortIsAFailedSearch)
+{
+    run("create function fail_on_99(port integer) returns integer language plpgsql volatile as "
+        "$$ begin if port = 99 and current_query() like '%between%' then raise exception 'row 99 cannot be read'; "
+        "end if; return port; end $$");
+    makeView("fail_on_99(VIDEOPORT)");
+    QStringList values;
+    QDateTime start(June11, QTime(8, 0));
+    for (int i = 0; i < 2000; ++i)
+        values << QString("(%1,'%2','x')").arg(i == 1999 ? 99 : 1).arg(start.addSecs(i).toString("yyyy-MM-dd hh:mm:ss"));
+    run("insert into CAPROWS(VIDEOPORT, CAPTIME, OPERATOR) VALUES" + values.join(','));
+    LogFile log(dir.file("tarvelo.log"));
+    auto w = window();
+    ASSERT_EQ(listed(*w).size(), 100);
+    search(*w, June11, June11, 0);
+    EXPECT_EQ(listed(*w).size(), 0) << "the grid empty";
+    EXPECT_TRUE(QString::fromUtf8(readBytes(dir.file("messages.log"))).contains("row 99 cannot be read"))
+        << "the error box";
+    EXPECT_EQ(log.lines().filter("cut short").size(), 1);
+    run("drop view CAPPICTURE");
+    run("drop function fail_on_99");
+}
+
+// Fields are kept from the listing; a picture that cannot be read while
+// the server is away is read again when its row is shown after it is back.
+TEST_P(QueryWindowOnPostgres, AServerAwayForAWhile)
+{
+    QStringList values;
+    for (int i = 0; i < 150; ++i)
+        values << QString("(1,'2004-06-11 08:%1:00','op%2')").arg(i % 60, 2, 10, QChar('0')).arg(i);
+    run("insert into CAPPICTURE(VIDEOPORT, CAPTIME, OPERATOR) VALUES" + values.join(','));
+    insert({2, QDateTime(June11, QTime(7, 0)), "first", picture(120, 90)});
+    insert({2, QDateTime(June11, QTime(7, 1)), "second", picture(130, 90)});
+    LogFile log(dir.file("tarvelo.log"));
+    auto w = window();
+    const QStringList before = listed(*w);
+    auto* grid = part<QTableView>(w, "DBGrid1");
+    server->stop();
+    EXPECT_EQ(listed(*w), before) << "the listed fields need no server";
+    grid->selectRow(2);
+    EXPECT_EQ(shownPicture(*w), QSize());
+    grid->selectRow(1);
+    EXPECT_EQ(shownPicture(*w), QSize());
+    grid->selectRow(0);
+    EXPECT_EQ(shownPicture(*w), QSize(120, 90)) << "read before the outage";
+    server->start();
+    grid->selectRow(1);
+    EXPECT_EQ(shownPicture(*w), QSize(130, 90)) << "read again, not remembered as empty";
+    QStringList logged = log.lines();
+    EXPECT_EQ(logged.filter("cannot read the row's pictures").size(), 1) << "once for the outage";
+    EXPECT_EQ(logged.filter("can be read again").size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(PostgreSQL, QueryWindowOnPostgres, ::testing::Values(true));

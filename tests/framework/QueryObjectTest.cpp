@@ -4,6 +4,7 @@
 
 #include "framework/QueryObject.h"
 #include "support/PostgresServer.h"
+#include "support/TcpProxy.h"
 #include "support/TempDir.h"
 
 #include <QDateTime>
@@ -166,4 +167,48 @@ TEST_F(QueryObjectOnPostgres, AMissingTableIsAnError)
     query.setStatement(InsertStatement);
     query.setParameter("img", pictureBytes());
     EXPECT_NE(errorOf(query, &QueryObject::execute).find("cappicture"), std::string::npos);
+}
+
+// The network between a workstation and its server, through a proxy: a
+// reply lost after the server stored the row, and a link gone silent.
+TEST_F(QueryObjectOnPostgres, AnInsertIsSentOnceAndASilentServerIsGivenUp)
+{
+    using namespace std::chrono_literals;
+    QueryObject direct;
+    direct.setConnectionString(server->connectionString());
+    direct.setStatement(PostgresTable);
+    direct.execute();
+    auto rows = [&] {
+        direct.setStatement("select * from CAPPICTURE");
+        direct.open();
+        return direct.rowCount();
+    };
+    TcpProxy proxy(server->socketPath());
+    QueryObject query;
+    query.setConnectionString(
+        QString("Provider=PostgreSQL;Data Source=127.0.0.1:%1;Initial Catalog=postgres;User ID=tarvelo").arg(proxy.port()));
+    query.setTimeLimit(2s);
+    auto insert = [&] {
+        query.setStatement(InsertStatement);
+        query.setParameter("img", pictureBytes());
+        return errorOf(query, &QueryObject::execute);
+    };
+    ASSERT_EQ(insert(), "no error");
+
+    proxy.cutAfterReply("INSERT 0 1");
+    EXPECT_NE(insert(), "no error") << "its outcome is unknown: reported as the failure it may be";
+    EXPECT_EQ(rows(), 2) << "stored once, never run again";
+    EXPECT_EQ(insert(), "no error") << "the next one goes out on a fresh connection";
+    EXPECT_EQ(rows(), 3);
+
+    proxy.stall();
+    QElapsedTimer t;
+    t.start();
+    EXPECT_NE(insert().find("no answer within 2 s"), std::string::npos);
+    query.setStatement("select * from CAPPICTURE");
+    EXPECT_NE(errorOf(query, &QueryObject::open), "no error") << "a search, connecting again in vain";
+    EXPECT_LT(t.elapsed(), 7000) << "each given up at its time limit";
+    proxy.resume();
+    EXPECT_EQ(insert(), "no error") << "the server back";
+    EXPECT_EQ(rows(), 4);
 }

@@ -53,6 +53,21 @@ void PostgresServer::restart()
     restartWith("restart");
 }
 
+void PostgresServer::stop()
+{
+    runServerProgram("pg_ctl", {"-D", dir_ + "/data", "-m", "fast", "-w", "stop"});
+}
+
+void PostgresServer::start()
+{
+    restartWith("start");
+}
+
+std::string PostgresServer::socketPath() const
+{
+    return (dir_ + "/.s.PGSQL.5432").toStdString();
+}
+
 void PostgresServer::restartWith(const QString& command)
 {
     QStringList mode = command == "restart" ? QStringList{"-m", "fast"} : QStringList{};

@@ -5,6 +5,7 @@
 // test runs the server's programs as the `postgres` user.
 
 #include <QString>
+#include <string>
 
 namespace tarvelo::test {
 
@@ -18,10 +19,15 @@ public:
 
     // Stops the server, dropping every connection, and starts it again.
     void restart();
+    // A server away for a while: stopped, then started again.
+    void stop();
+    void start();
 
     const QString& socketDirectory() const { return dir_; }
     // The ADO form the host would pass: Provider=PostgreSQL;...
     QString connectionString() const;
+    // The server's socket, for a proxy in front of it.
+    std::string socketPath() const;
 
 private:
     void restartWith(const QString& command);

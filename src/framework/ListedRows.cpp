@@ -1,0 +1,135 @@
+#include "framework/ListedRows.h"
+
+#include <QSqlField>
+
+namespace tarvelo {
+namespace {
+
+bool isInteger(QMetaType type)
+{
+    switch (type.id()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Bool:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+void ListedRows::setColumns(const QSqlRecord& record, int first)
+{
+    clear();
+    first_ = first;
+    for (int i = first; i < record.count(); ++i) {
+        Column column;
+        column.type = record.field(i).metaType();
+        if (isInteger(column.type))
+            column.kind = Kind::Integer;
+        else if (column.type.id() == QMetaType::QDateTime)
+            column.kind = Kind::Time;
+        names_ << record.fieldName(i);
+        columns_.push_back(std::move(column));
+    }
+}
+
+void ListedRows::clear()
+{
+    names_.clear();
+    columns_ = {};
+    size_ = 0;
+}
+
+void ListedRows::append(const QSqlQuery& query)
+{
+    for (size_t c = 0; c < columns_.size(); ++c)
+        store(columns_[c], query.value(first_ + int(c)));
+    ++size_;
+}
+
+int ListedRows::columnOf(const QString& name) const
+{
+    for (int i = 0; i < names_.size(); ++i)
+        if (names_[i].compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+QVariant ListedRows::value(size_t row, int column) const
+{
+    if (row >= size_ || column < 0 || size_t(column) >= columns_.size())
+        return {};
+    return load(columns_[size_t(column)], row);
+}
+
+bool ListedRows::sameAs(size_t row, const QSqlQuery& query, int first) const
+{
+    if (row >= size_)
+        return false;
+    for (size_t c = 0; c < columns_.size(); ++c)
+        if (!equal(columns_[c], row, query.value(first + int(c))))
+            return false;
+    return true;
+}
+
+void ListedRows::store(Column& column, const QVariant& value)
+{
+    column.nulls.push_back(value.isNull());
+    switch (column.kind) {
+    case Kind::Integer:
+        column.numbers.push_back(value.toLongLong());
+        break;
+    case Kind::Time:
+        column.times.push_back(value.toDateTime());
+        break;
+    case Kind::Text: {
+        QString text = value.toString();
+        column.text.insert(column.text.end(), text.utf16(), text.utf16() + text.size());
+        column.textEnds.push_back(quint32(column.text.size()));
+        break;
+    }
+    }
+}
+
+QVariant ListedRows::load(const Column& column, size_t row)
+{
+    if (column.nulls[row])
+        return QVariant(column.type);
+    switch (column.kind) {
+    case Kind::Integer:
+        return QVariant(column.numbers[row]);
+    case Kind::Time:
+        return QVariant(column.times[row]);
+    case Kind::Text:
+        break;
+    }
+    const quint32 begin = row == 0 ? 0 : column.textEnds[row - 1];
+    QVariant text(QString(reinterpret_cast<const QChar*>(column.text.data() + begin),
+                          qsizetype(column.textEnds[row] - begin)));
+    if (column.type.isValid() && column.type.id() != QMetaType::QString)
+        text.convert(column.type);
+    return text;
+}
+
+bool ListedRows::equal(const Column& column, size_t row, const QVariant& value)
+{
+    if (column.nulls[row] || value.isNull())
+        return column.nulls[row] == value.isNull();
+    switch (column.kind) {
+    case Kind::Integer:
+        return column.numbers[row] == value.toLongLong();
+    case Kind::Time:
+        return column.times[row] == value.toDateTime();
+    case Kind::Text:
+        break;
+    }
+    return load(column, row).toString() == value.toString();
+}
+
+}  // namespace tarvelo
