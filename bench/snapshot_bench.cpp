@@ -17,8 +17,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -77,8 +78,8 @@ double frameIntervalMs(TVideoCap& cap)
     return double(t.elapsed()) / std::max(1, frames.load());
 }
 
-// Write the bitmap, read it back, encode, write the JPEG: what any snapshot
-// costs. Its samples are spaced by the event loop as the snapshots' are: the
+// Write the bitmap, read it back, encode, write the JPEG and flush it to the
+// disk: what any snapshot that survives a power cut costs. Its samples are spaced by the event loop as the snapshots' are: the
 // same work run back to back, with caches and clocks warm, takes a third
 // less time than one run now and then.
 double lowerBoundMs(const QImage& frame, const QString& dir, double frameIntervalMs)
@@ -91,7 +92,13 @@ double lowerBoundMs(const QImage& frame, const QString& dir, double frameInterva
             QFile out(dir + "/bound.jpg");
             out.open(QIODevice::WriteOnly);
             out.write(jpeg);
+            out.flush();
+            ::fdatasync(out.handle());
             out.close();
+            // a snapshot is a new name in its directory
+            int directory = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
+            ::fsync(directory);
+            ::close(directory);
         },
         frameIntervalMs));
 }
@@ -100,7 +107,7 @@ double lowerBoundMs(const QImage& frame, const QString& dir, double frameInterva
 // the median of its samples.
 void breakdown(const QImage& frame, const QString& dir)
 {
-    std::vector<double> save, load, encode, plain, beside, synced, saveFresh;
+    std::vector<double> save, load, encode, plain, beside, saveFresh;
     // A snapshot's frame is new, written by the capture thread: copies
     // enough to leave the processor's caches stand in for that.
     std::vector<QImage> fresh(Samples);
@@ -130,18 +137,11 @@ void breakdown(const QImage& frame, const QString& dir)
         std::string why;
         WriteBeside(dir + "/beside.jpg", jpeg, why);
         beside.push_back(double(t.nsecsElapsed()) / 1e6);
-        t.restart();
-        QSaveFile kept(dir + "/synced.jpg");  // written beside, forced to disk, renamed
-        kept.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-        kept.write(jpeg);
-        kept.commit();
-        synced.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     std::printf("  steps: bitmap written %.2f ms (from a frame not in the cache %.2f ms), read back %.2f ms, "
-                "JPEG encoded %.2f ms, written plainly %.2f ms, written beside and renamed (as stored) %.2f ms; "
-                "forced to disk before the rename (QSaveFile) it would take %.2f ms\n",
-                median(save), median(saveFresh), median(load), median(encode), median(plain), median(beside),
-                median(synced));
+                "JPEG encoded %.2f ms, written plainly %.2f ms, written beside, flushed, renamed and its directory "
+                "flushed (as stored) %.2f ms\n",
+                median(save), median(saveFresh), median(load), median(encode), median(plain), median(beside));
 }
 
 void fileSnapshots(TVideoCap& cap, QueryObject& query, const QString& dir, const QString& size)

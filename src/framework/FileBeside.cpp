@@ -27,13 +27,21 @@ struct Descriptor {
     }
 };
 
-// As long as the suffix Qt's save file adds, so no name fits one and not the
-// other; unique within the process, and O_EXCL refuses any other's.
+QByteArray directoryOf(const QByteArray& path)
+{
+    qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// In the same directory, under a short name of its own: any final name
+// that a file can have must work, the longest ones too. Unique within the
+// process; O_EXCL refuses any other's.
 QByteArray besideName(const QByteArray& final)
 {
     static std::atomic<unsigned> counter{0};
     unsigned long key = (static_cast<unsigned long>(getpid()) << 12) ^ counter++;
-    return final + ".~" + QByteArray::number(qulonglong(key), 36).right(5).rightJustified(5, '0');
+    qsizetype slash = final.lastIndexOf('/');
+    return final.left(slash + 1) + ".~tarvelo-" + QByteArray::number(qulonglong(key), 36) + ".tmp";
 }
 
 bool writeAll(int fd, const QByteArray& bytes)
@@ -54,6 +62,15 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 }  // namespace
 
+bool FlushDirectoryOf(const QByteArray& path, std::string& why)
+{
+    Descriptor directory{::open(directoryOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (directory.fd >= 0 && ::fsync(directory.fd) == 0)
+        return true;
+    why = "cannot flush its directory: " + systemErrorText(errno);
+    return false;
+}
+
 BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::string& why)
 {
     QByteArray final = QFile::encodeName(path);
@@ -63,14 +80,14 @@ BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::stri
         why = systemErrorText(errno);
         return BesideResult::NotCreated;
     }
-    bool written = writeAll(file.fd, bytes);
+    bool written = writeAll(file.fd, bytes) && ::fdatasync(file.fd) == 0;
     int error = errno;
     bool closed = file.close();
     if (written && !closed)
         error = errno;
     if (written && closed) {
         if (::rename(beside.constData(), final.constData()) == 0)
-            return BesideResult::Written;
+            return FlushDirectoryOf(final, why) ? BesideResult::Written : BesideResult::NotWritten;
         error = errno;
     }
     why = systemErrorText(error);

@@ -1,8 +1,8 @@
 #pragma once
 // A new file written beside its final name and renamed onto it once
-// complete: a full disk or a crash of the program leaves no cut-off file
-// under the final name. It is not forced to disk before the rename, so a
-// power cut can lose the newest files, in exchange for answering at once.
+// complete and on the disk, the directory then flushed too: a full disk, a
+// crash or a power cut leaves the old state or the whole new file under the
+// final name, never an empty or cut-off one.
 
 #include <QByteArray>
 #include <QString>
@@ -18,5 +18,9 @@ enum class BesideResult {
 
 // An existing file of that name is replaced. `why` says what failed.
 BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::string& why);
+
+// Makes the names in the directory of `path` durable, as a rename into it.
+// False with `why` when the disk did not take them.
+bool FlushDirectoryOf(const QByteArray& path, std::string& why);
 
 }  // namespace tarvelo

@@ -1,5 +1,6 @@
 #include "framework/IniFile.h"
 
+#include "framework/FileBeside.h"
 #include "framework/GbkText.h"
 #include "framework/Log.h"
 
@@ -104,8 +105,9 @@ std::string withLineEnds(std::string text, bool crlf)
 }
 
 // The new text goes to a temporary file beside the old one, which replaces
-// it only once it is complete: a full disk or a crash half-way leaves the
-// old settings as they were. The replacement keeps the old file's
+// it only once it is complete and on the disk (Qt's save file flushes it;
+// the directory is flushed after the rename): a full disk, a crash or a
+// power cut half-way leaves the old settings as they were. The replacement keeps the old file's
 // permissions, and a symbolic link stays a link to the updated target. Only
 // where the directory takes no new file is the file rewritten in place.
 // Unbuffered, because a buffered QSaveFile (Qt 6.4) commits a file that its
@@ -119,6 +121,24 @@ void writeAll(const QString& path, const std::string& bytes)
               file.commit();
     if (!ok)
         throw IniFileError("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    std::string why;
+    if (!FlushDirectoryOf(QFile::encodeName(path), why))
+        throw IniFileError("cannot write " + path.toStdString() + ": " + why);
+}
+
+// A character GBK cannot hold would be written as "?": the file is refused
+// instead, naming the first line that cannot be kept.
+std::string toGbkWithoutLoss(const QString& text, const QString& path)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (!gbkCanHold(lines[i]))
+            throw IniFileError(QStringLiteral("%1 cannot be written as GBK without loss: line %2 \"%3\"")
+                                   .arg(path)
+                                   .arg(i + 1)
+                                   .arg(lines[i].trimmed())
+                                   .toStdString());
+    return toGbk(text);
 }
 
 }  // namespace
@@ -196,7 +216,7 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
         throw IniFileError("Unable to read " + path_.toStdString());
     if (text && text->utf8) {
         // Written back as every reader of the settings expects it.
-        text->bytes = toGbk(decode(text->bytes, true));
+        text->bytes = toGbkWithoutLoss(decode(text->bytes, true), path_);
         text->utf8 = false;
         logLine("settings", path_.toStdString() + " was UTF-8: written back as GBK");
     }

@@ -79,17 +79,33 @@ std::string videoProblem(GstElement* pipeline)
 
 // GStreamer's own JPEG decoder (1.22) turns a 4:4:4 Motion-JPEG, what
 // ffmpeg writes from RGB sources, into a smeared picture of wrong colours;
-// libav's decoder gets every sampling right, so decoding picks it first.
-// Nothing else in the library decodes JPEG through GStreamer.
-void preferLibavMotionJpeg()
+// libav's decoder gets every sampling right, so the player's decoding bins
+// try it first. The registry's ranks stay as they are: the host and other
+// plug-ins in this process decode as they chose.
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+GValueArray* libavMotionJpegFirst(GstElement*, GstPad*, GstCaps*, GValueArray* factories, gpointer)
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (GstPluginFeature* libav = gst_registry_lookup_feature(gst_registry_get(), "avdec_mjpeg")) {
-            gst_plugin_feature_set_rank(libav, GST_RANK_PRIMARY + 1);
-            gst_object_unref(libav);
-        }
-    });
+    guint libav = factories->n_values;
+    for (guint i = 0; i < factories->n_values; ++i) {
+        auto* factory = GST_PLUGIN_FEATURE(g_value_get_object(g_value_array_get_nth(factories, i)));
+        if (g_strcmp0(gst_plugin_feature_get_name(factory), "avdec_mjpeg") == 0)
+            libav = i;
+    }
+    if (libav == 0 || libav == factories->n_values)
+        return nullptr;  // the order stands
+    GValueArray* sorted = g_value_array_new(factories->n_values);
+    g_value_array_append(sorted, g_value_array_get_nth(factories, libav));
+    for (guint i = 0; i < factories->n_values; ++i)
+        if (i != libav)
+            g_value_array_append(sorted, g_value_array_get_nth(factories, i));
+    return sorted;
+}
+G_GNUC_END_IGNORE_DEPRECATIONS
+
+void sortDecodersOf(GstElement*, GstElement* element, gpointer)
+{
+    if (g_signal_lookup("autoplug-sort", G_OBJECT_TYPE(element)) != 0)
+        g_signal_connect(element, "autoplug-sort", G_CALLBACK(libavMotionJpegFirst), nullptr);
 }
 
 }  // namespace
@@ -125,6 +141,7 @@ GstElementPtr Player::makePipeline(const QString& file)
         throw PlayerError(why);
     }
     GstElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(made)));
+    g_signal_connect(pipeline.get(), "element-setup", G_CALLBACK(sortDecodersOf), nullptr);
     GstElementPtr pictures(gst_bin_get_by_name(GST_BIN(sink), "pictures"));
     g_signal_connect(pictures.get(), "new-sample", G_CALLBACK(&Player::newSample), this);
     g_signal_connect(pictures.get(), "new-preroll", G_CALLBACK(&Player::newPreroll), this);
@@ -141,7 +158,6 @@ void Player::open(const QString& file)
     if (!EnsureGstreamer())
         throw PlayerError("GStreamer cannot start");
     gst_pb_utils_init();  // names a missing decoder
-    preferLibavMotionJpeg();
     GstElementPtr pipeline = makePipeline(file);
     std::string why;
     if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||

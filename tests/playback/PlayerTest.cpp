@@ -3,6 +3,7 @@
 // replacing the first, and the window around the player.
 
 #include "capture/device/GstSession.h"
+#include "media/GstSupport.h"
 #include "playback/FormPlayAVI.h"
 #include "support/Parts.h"
 #include "support/PictureDifference.h"
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -259,6 +261,34 @@ TEST(PlayerFormats, RecordingsOthersMade)
         player.step();
         EXPECT_GT(PictureDifference(panel.settled(), first), 1.0) << "step shows the new position";
     }
+}
+
+// ffmpeg's Motion-JPEG from an RGB source is 4:4:4, which only libav's
+// decoder gets right; the player picks it inside its own pipeline and
+// leaves every rank in the host's registry as it was.
+TEST(PlayerFormats, MotionJpeg444RightWithoutTouchingTheHostsRegistry)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(EnsureGstreamer());
+    auto ranks = [] {
+        std::vector<guint> seen;
+        for (const char* name : {"avdec_mjpeg", "jpegdec"}) {
+            GstPluginFeature* feature = gst_registry_lookup_feature(gst_registry_get(), name);
+            seen.push_back(feature ? gst_plugin_feature_get_rank(feature) : 0);
+            if (feature)
+                gst_object_unref(feature);
+        }
+        return seen;
+    };
+    QImage reference(madeByFfmpeg(dir.path(), "first.png", {"-frames:v", "1"}));
+    QString file = madeByFfmpeg(dir.path(), "mjpeg444.avi", {"-c:v", "mjpeg", "-pix_fmt", "yuvj444p", "-q:v", "2"});
+    const std::vector<guint> before = ranks();
+    Player player;
+    Panel panel(player);
+    ASSERT_NO_THROW(player.open(file));
+    EXPECT_LT(PictureDifference(panel.settled(), reference), 3.0);
+    player.close();
+    EXPECT_EQ(ranks(), before);
 }
 
 // A codec nothing here decodes is refused when opened, by name; a recording

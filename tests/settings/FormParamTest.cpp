@@ -4,6 +4,7 @@
 #include "framework/SpinEdit.h"
 #include "settings/FormParam.h"
 #include "settings/IniData.h"
+#include "support/LogFile.h"
 #include "support/TempDir.h"
 #include "support/Parts.h"
 
@@ -181,3 +182,21 @@ TEST_F(FormParamTest, AUtf8FileIsShownAndWrittenBackAsGbk)
     EXPECT_TRUE(stored.contains("串口/校验位=e"));
 }
 
+
+// A UTF-8 file holding what GBK cannot (an emoji in a comment, bytes that
+// are no UTF-8 behind the mark) is not written back with "?" in its place:
+// the error box, and the file as it was.
+TEST_F(FormParamTest, AUtf8FileGbkCannotHoldIsLeftAsItWas)
+{
+    for (const QByteArray& file : {QByteArray("\xEF\xBB\xBF[设置]\n; 监控室 \xF0\x9F\x93\xB7\n图片目录=/p\n"),
+                                   QByteArray("\xEF\xBB\xBF[设置]\n图片目录=/p\xB5\xE3\n")}) {
+        writeBytes(dir.file("Tarvelo.ini"), file);
+        LogFile log(dir.file("tarvelo.log"));
+        TfmParam dialog;
+        part<QPushButton>(dialog, "btConfirm")->click();
+        EXPECT_EQ(readBytes(dir.file("Tarvelo.ini")), file);
+        EXPECT_EQ(messages(), Wrong);
+        EXPECT_EQ(log.lines().filter("cannot be written as GBK without loss").size(), 1);
+        QFile::remove(dir.file("messages.log"));
+    }
+}
