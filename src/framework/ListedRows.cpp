@@ -43,6 +43,7 @@ void ListedRows::clear()
 {
     names_.clear();
     columns_ = {};
+    missing_ = {};
     size_ = 0;
 }
 
@@ -50,6 +51,23 @@ void ListedRows::append(const QSqlQuery& query)
 {
     for (size_t c = 0; c < columns_.size(); ++c)
         store(columns_[c], query.value(first_ + int(c)));
+    ++size_;
+}
+
+void ListedRows::append(const QSqlRecord& record)
+{
+    for (size_t c = 0; c < columns_.size(); ++c)
+        store(columns_[c], record.value(first_ + int(c)));
+    missing_.resize(size_ + 1, false);
+    ++size_;
+}
+
+void ListedRows::appendMissing()
+{
+    for (Column& column : columns_)
+        store(column, QVariant());
+    missing_.resize(size_ + 1, false);
+    missing_[size_] = true;
     ++size_;
 }
 

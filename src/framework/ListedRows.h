@@ -20,13 +20,17 @@ class ListedRows {
 public:
     // The result's columns from `first` on are the listed ones.
     void setColumns(const QSqlRecord& record, int first);
-    // Keeps the query's current row.
+    // Keeps the query's current row, or a record's values.
     void append(const QSqlQuery& query);
+    void append(const QSqlRecord& record);
+    // A row with no fields: one that was not found.
+    void appendMissing();
     void clear();
 
     size_t size() const { return size_; }
     const QStringList& names() const { return names_; }
     int columnOf(const QString& name) const;
+    bool isMissing(size_t row) const { return row < missing_.size() && missing_[row]; }
     QVariant value(size_t row, int column) const;
     // Whether the query's current row, from column `first` on, holds what
     // `row` held when it was listed.
@@ -52,6 +56,7 @@ private:
     std::vector<Column> columns_;
     int first_ = 0;
     size_t size_ = 0;
+    std::vector<bool> missing_;
 };
 
 }  // namespace tarvelo

@@ -282,6 +282,10 @@ void QueryObject::close()
     listed_.clear();
     keys_ = {};
     tables_ = {};
+    versions_ = {};
+    rowidCheck_.reset();
+    keysHold_ = true;
+    pages_.clear();
     open_ = false;
     currentRow_ = -1;
     plan_.reset();
@@ -316,7 +320,12 @@ QVariant QueryObject::listed(int row, const QString& name)
 {
     if (row < 0 || row >= rowCount())
         return {};
-    return plan_ ? listed_.value(size_t(row), listed_.columnOf(name)) : rows_[size_t(row)].value(name);
+    if (!plan_)
+        return rows_[size_t(row)].value(name);
+    if (plan_->keyColumns.isEmpty())
+        return listed_.value(size_t(row), listed_.columnOf(name));
+    const ListedRows* page = listedPage(row / PageRows);
+    return page ? page->value(size_t(row % PageRows), page->columnOf(name)) : QVariant();
 }
 
 }  // namespace tarvelo

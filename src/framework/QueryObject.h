@@ -22,6 +22,7 @@
 #include <QVariant>
 #include <chrono>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 #include <stdexcept>
 #include <vector>
@@ -62,13 +63,14 @@ public:
     void close();
     bool isOpen() const { return open_; }
 
-    int rowCount() const { return int(plan_ ? listed_.size() : rows_.size()); }
+    int rowCount() const { return int(rows_.size() + listed_.size() + keys_.size()); }
     bool setCurrentRow(int row);
     // A field of the current row; an invalid QVariant where there is none.
-    // Where the statement selects a whole table of SQLite or PostgreSQL, the
-    // rows' keys and fields are kept without their binary fields (pictures),
-    // which are read for the current row only, and only from the row that
-    // still holds the fields listed; a row gone since gives none.
+    // Where the statement selects a whole table of SQLite or PostgreSQL, only
+    // the rows' keys are kept (a view's rows keep their fields instead): the
+    // other fields are read a page of rows at a time when a row is shown,
+    // and binary fields (pictures) for the current row only, each only from
+    // the very row that was listed. A row gone since gives none.
     QVariant field(const QString& name);
     // A field of any row; binary fields read on demand are not here.
     QVariant listed(int row, const QString& name);
@@ -77,13 +79,22 @@ signals:
     void currentRowChanged(int row);
 
 private:
-    // How a result is listed without its binary fields, and those read later.
+    // How a result is listed by its rows' keys, or by its fields where the
+    // rows have no keys, and the binary fields read later.
     struct OnDemandPlan {
         QString table;
-        QStringList keyColumns;  // rowid; tableoid, ctid; none for a view
+        QStringList keyColumns;  // rowid; tableoid, ctid, xmin; none for a view
         QStringList listedColumns;
         QStringList binaryColumns;
         QString listStatement;
+    };
+    // What says that SQLite's rowids still name the rows they named when
+    // they were listed: no VACUUM since (it renumbers them), and the newest
+    // row then still there, so no new row took a listed row's number.
+    struct RowidCheck {
+        qint64 schemaVersion = 0;
+        qint64 newest = -1;
+        ListedRows newestFields;
     };
     using Parameters = std::vector<std::pair<QString, QVariant>>;
     struct Failure {
@@ -92,6 +103,7 @@ private:
         bool outOfTime = false;
     };
     enum class Resend { IfLost, Never };
+    static constexpr int PageRows = 64;
 
     void connect();
     void reconnect();
@@ -105,12 +117,22 @@ private:
     std::optional<OnDemandPlan> planOnDemand();
     QStringList keyColumnsOf(const QString& table);
     void listRows(QSqlQuery& query);
+    void listKeys(QSqlQuery& query);
+    std::optional<RowidCheck> rowidCheck();
+    bool keysStillHold();
+    const ListedRows* listedPage(int page);
+    ListedRows readPage(int page);
+    QString keyLiteral(size_t row) const;
+    bool sameKey(size_t row, const QSqlQuery& query) const;
     QString byKey(int row) const;
-    QString byFields(int row, Parameters& parameters) const;
+    QString byFields(int row, Parameters& parameters);
+    const ListedRows* fieldsOf(int row, size_t& index);
     std::optional<QSqlRecord> findListedRow(int row);
-    std::optional<QSqlRecord> sameRowIn(QSqlQuery& query, int row);
+    std::optional<QSqlRecord> sameRowIn(QSqlQuery& query, int row, bool checkKey);
     std::optional<QSqlRecord> readBinaryFields(int row);
     QVariant fieldOnDemand(const QString& name);
+    void readsSucceeded();
+    void readFailed(const char* what, const DatabaseError& error);
     [[noreturn]] void fail(const QString& what, const QString& why);
 
     QString connectionName_;
@@ -124,9 +146,13 @@ private:
     bool open_ = false;
     std::vector<QSqlRecord> rows_;  // a result copied whole
     std::optional<OnDemandPlan> plan_;
-    ListedRows listed_;             // a result listed without its binary fields
+    ListedRows listed_;             // a result listed by its fields
     std::vector<qint64> keys_;      // rowid, or ctid as (block << 16) | offset
     std::vector<quint32> tables_;   // tableoid: a ctid is a place in one partition only
+    std::vector<quint32> versions_; // xmin: a new row may take a deleted row's place
+    std::optional<RowidCheck> rowidCheck_;
+    bool keysHold_ = true;
+    std::unordered_map<int, ListedRows> pages_;  // the fields of the pages shown
     int currentRow_ = -1;
     int readRow_ = -1;  // the row whose binary fields are in readFields_
     QSqlRecord readFields_;
