@@ -271,29 +271,36 @@ void TfmVideo::releaseHeadButtons()
 }
 
 // A snapshot in database mode waits in its statement box, whose event loop
-// lets the host and the user act: a second snapshot meanwhile is refused
-// rather than stacking boxes, and the console may be gone when the box
-// closes.
+// lets the host and the user act. A snapshot asked for meanwhile takes its
+// frame at once and waits its turn, in order, rather than stacking boxes;
+// past a bound it is refused. The console may be gone when a box closes:
+// then nothing more of it is touched.
 void TfmVideo::TakeSnapshot(const QString& operatorArgument)
 {
     if (snapshotRunning_) {
-        logLine("snapshot", "refused: the previous snapshot still waits for its statement box to close");
+        if (waitingSnapshots_.size() >= MaxWaitingSnapshots) {
+            logLine("snapshot", "refused: " + std::to_string(MaxWaitingSnapshots) +
+                                    " snapshots already wait for the statement box to close");
+            return;
+        }
+        waitingSnapshots_.push_back(snapshots_->Grab(operatorArgument, operatorName_, matrix_->CurrentPort()));
         return;
     }
     snapshotRunning_ = true;
     QPointer<TfmVideo> self(this);
-    struct Finished {
-        QPointer<TfmVideo>& console;
-        ~Finished()
-        {
-            if (console)
-                console->snapshotRunning_ = false;
-        }
-    } finished{self};
-    lShow->clear();
-    QString status = snapshots_->TakeSnapshot(operatorArgument, operatorName_, matrix_->CurrentPort());
-    if (self)
+    SnapshotStore::Grabbed next = snapshots_->Grab(operatorArgument, operatorName_, matrix_->CurrentPort());
+    for (;;) {
+        lShow->clear();
+        QString status = snapshots_->Store(next);
+        if (!self)
+            return;
         lShow->setText(status);
+        if (waitingSnapshots_.empty())
+            break;
+        next = std::move(waitingSnapshots_.front());
+        waitingSnapshots_.pop_front();
+    }
+    snapshotRunning_ = false;
 }
 
 void TfmVideo::SnapshotFromHost()

@@ -13,6 +13,7 @@
 
 #include <QWidget>
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -89,6 +90,8 @@ private:
     QString operatorName_;
     int recordTag_ = 0;  // 1 while recording
     bool snapshotRunning_ = false;
+    static constexpr size_t MaxWaitingSnapshots = 16;
+    std::deque<SnapshotStore::Grabbed> waitingSnapshots_;
 };
 
 }  // namespace tarvelo

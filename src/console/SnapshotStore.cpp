@@ -79,25 +79,42 @@ QString SnapshotStore::FileName(const QString& pictureDir, int32_t port, const Q
 
 QString SnapshotStore::TakeSnapshot(const QString& operatorArgument, const QString& operatorName, int32_t currentPort)
 {
+    return Store(Grab(operatorArgument, operatorName, currentPort));
+}
+
+SnapshotStore::Grabbed SnapshotStore::Grab(const QString& operatorArgument, const QString& operatorName,
+                                           int32_t currentPort)
+{
+    Grabbed grabbed{QString(), QImage(), now(), currentPort, operatorArgument, operatorName};
     capture_.GrabFrameNoStop();
-    if (!capture_.SaveFrameToFile())
-        return CannotSavePicture;
-    QImage picture(capture_.SingleImageFile, "BMP");
-    if (picture.isNull()) {
-        logLine("snapshot", "cannot read " + capture_.SingleImageFile.toStdString());
-        return FileSaveFailed;
+    if (!capture_.SaveFrameToFile()) {
+        grabbed.failure = CannotSavePicture;
+        return grabbed;
     }
+    grabbed.picture = QImage(capture_.SingleImageFile, "BMP");
+    if (grabbed.picture.isNull()) {
+        logLine("snapshot", "cannot read " + capture_.SingleImageFile.toStdString());
+        grabbed.failure = FileSaveFailed;
+    }
+    return grabbed;
+}
+
+QString SnapshotStore::Store(const Grabbed& grabbed)
+{
+    if (!grabbed.failure.isEmpty())
+        return grabbed.failure;
     if (settings_.SaveToDatabase)
-        return InsertSnapshot(operatorArgument, picture, currentPort) ? SavedToDatabase : DatabaseFailed;
-    return storeFile(picture, operatorName, currentPort);
+        return InsertSnapshot(grabbed.operatorArgument, grabbed.picture, grabbed.port, grabbed.time) ? SavedToDatabase
+                                                                                                   : DatabaseFailed;
+    return storeFile(grabbed.picture, grabbed.operatorName, grabbed.port, grabbed.time);
 }
 
 // The statement box runs an event loop, in which the host may free the
 // console and this store with it: nothing of ours is touched after the box
 // until we know we still exist.
-bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort)
+bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort,
+                                   const QDateTime& time)
 {
-    QDateTime time = now();
     try {
         QByteArray jpeg = EncodeJpeg(picture);
         std::weak_ptr<void> alive = alive_;
@@ -118,9 +135,10 @@ bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& pi
 // The picture is written beside its final name and takes that name only
 // once complete: a full disk leaves no cut-off picture behind. It is not
 // forced to disk first, which cost more than the rest of the save.
-QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort)
+QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort,
+                                 const QDateTime& time)
 {
-    QString path = FileName(settings_.PictureDir, currentPort, now(), operatorName);
+    QString path = FileName(settings_.PictureDir, currentPort, time, operatorName);
     // The picture takes its name only at the end, so a name no file can
     // have would show only then: it is refused first.
     if (QFile::encodeName(QFileInfo(path).fileName()).size() > NAME_MAX) {

@@ -29,14 +29,26 @@ public:
     // The time a snapshot is taken at.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 
+    // A frame taken and waiting to be stored.
+    struct Grabbed {
+        QString failure;  // the status text where there is no frame to store
+        QImage picture;
+        QDateTime time;
+        int32_t port = 0;
+        QString operatorArgument;  // goes into a row
+        QString operatorName;      // the library's operator, into a file name
+    };
+
     // Grabs, encodes and stores one snapshot; answers the status text
     // (empty when a file was stored: the console then shows nothing).
-    // `operatorArgument` goes into a row; `operatorName`, the library's
-    // operator, into a file name.
     QString TakeSnapshot(const QString& operatorArgument, const QString& operatorName, int32_t currentPort);
+    // The two halves of it: the frame taken now, stored later.
+    Grabbed Grab(const QString& operatorArgument, const QString& operatorName, int32_t currentPort);
+    QString Store(const Grabbed& grabbed);
 
     // The row of one snapshot; false when the encoding or the database failed.
-    bool InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort);
+    bool InsertSnapshot(const QString& operatorName, const QImage& picture, int32_t currentPort,
+                        const QDateTime& time);
 
     // What the statement box shows for a row.
     static QString InsertText(int32_t port, const QDateTime& time, const QString& operatorName);
@@ -50,7 +62,7 @@ public:
                             const QString& operatorName);
 
 private:
-    QString storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort);
+    QString storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort, const QDateTime& time);
 
     TVideoCap& capture_;
     QueryObject& query_;

@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include "framework/SpinEdit.h"
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -281,10 +282,11 @@ TEST_F(FormVideoTest, NoEnglishInTheWindow)
     }
 }
 
-// The statement box waits for the user while the host goes on: a second
-// snapshot meanwhile is refused, and the host may free the console before
-// the box closes (AddressSanitizer watches what is touched then).
-TEST_F(FormVideoTest, TheConsoleMayGoWhileItsStatementBoxWaits)
+// The statement box waits for the user while the host goes on: snapshots
+// the host asks for meanwhile take their frames at once and are stored after
+// it, in order, sixteen at most; and the host may free the console before a
+// box closes (AddressSanitizer watches what is touched then).
+TEST_F(FormVideoTest, SnapshotsAskedForWhileItsStatementBoxWaits)
 {
     qunsetenv("TARVELO_MESSAGE_LOG");  // a box that waits
     LogFile log(dir.file("tarvelo.log"));
@@ -292,26 +294,36 @@ TEST_F(FormVideoTest, TheConsoleMayGoWhileItsStatementBoxWaits)
     TfmVideo& form = openForDatabase(connection, "create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, "
                                                  "OPERATOR char(10), PICTURE blob)");
     int boxes = 0;
-    bool acted = false;
+    std::function<void()> inFirstBox;
     QTimer host;
     QObject::connect(&host, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        ++boxes;
-        if (!acted) {
-            acted = true;
-            console->SnapshotFromHost();
-            console.reset();  // Frame_FreeAll from a handler of the host's
-        }
+        if (boxes++ == 0)
+            inFirstBox();
         box->accept();
     });
     host.start(10);
+    inFirstBox = [&] {
+        for (int i = 0; i < 20; ++i)
+            console->SnapshotFromHost();
+    };
+    part<QPushButton>(form, "btCapture")->click();
+    EXPECT_EQ(boxes, 17) << "the one open, then the sixteen waiting, one after another";
+    EXPECT_EQ(rowsIn(connection), 17);
+    EXPECT_EQ(log.lines().filter("snapshot: refused").size(), 4);
+    EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "保存到数据库完成");
+
+    boxes = 0;
+    inFirstBox = [&] {
+        console->SnapshotFromHost();
+        console.reset();  // Frame_FreeAll from a handler of the host's
+    };
     part<QPushButton>(form, "btCapture")->click();
     host.stop();
-    EXPECT_EQ(boxes, 1) << "no second box";
-    EXPECT_EQ(log.lines().filter("snapshot: refused").size(), 1);
-    EXPECT_EQ(rowsIn(connection), 0) << "the console went before its row";
+    EXPECT_EQ(boxes, 1) << "no box once the console is gone";
+    EXPECT_EQ(rowsIn(connection), 17) << "the console went before its rows";
 }
 
 // A server restarting under an open console and an open query: the next
