@@ -85,13 +85,14 @@ QString SnapshotStore::TakeSnapshot(const QString& operatorArgument, const QStri
 SnapshotStore::Grabbed SnapshotStore::Grab(const QString& operatorArgument, const QString& operatorName,
                                            int32_t currentPort)
 {
-    Grabbed grabbed{QString(), QImage(), now(), currentPort, operatorArgument, operatorName};
+    Grabbed grabbed{QString(), QImage(), QDateTime(), currentPort, operatorArgument, operatorName};
     capture_.GrabFrameNoStop();
     if (!capture_.SaveFrameToFile()) {
         grabbed.failure = CannotSavePicture;
         return grabbed;
     }
     grabbed.picture = QImage(capture_.SingleImageFile, "BMP");
+    grabbed.time = now();
     if (grabbed.picture.isNull()) {
         logLine("snapshot", "cannot read " + capture_.SingleImageFile.toStdString());
         grabbed.failure = FileSaveFailed;
