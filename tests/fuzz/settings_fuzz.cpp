@@ -2,6 +2,7 @@
 // byte-order mark, any bytes. Every setting is read, then one is written,
 // which rewrites the whole file.
 
+#include "framework/IniFile.h"
 #include "settings/IniData.h"
 
 #include <QDir>
@@ -33,7 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.ReadLocalPort();
     settings.ReadCardIndex();
     QString directory = settings.ReadPictureDirText();
-    settings.WriteCardIndex(line.Port);
+    try {
+        settings.WriteCardIndex(line.Port);
+    } catch (const tarvelo::IniFileError&) {
+        // A UTF-8 file that GBK cannot hold is refused whole: left as it was.
+        QFile kept(QStringLiteral("Tarvelo.ini"));
+        if (!kept.open(QIODevice::ReadOnly) || kept.readAll() != QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)))
+            std::abort();
+        return 0;
+    }
     if (settings.ReadCardIndex() != line.Port)
         std::abort();  // a write must read back
     (void)directory;
