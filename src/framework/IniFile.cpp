@@ -14,6 +14,7 @@
 #include <charconv>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tarvelo {
 namespace {
@@ -89,6 +90,38 @@ std::unique_ptr<Store> loadStore(const std::optional<FileText>& text)
     return store;
 }
 
+
+// Every section, key and value, in the store's order.
+std::vector<std::string> entriesOf(const Store& store)
+{
+    std::vector<std::string> entries;
+    Store::TNamesDepend sections;
+    store.GetAllSections(sections);
+    sections.sort(Store::Entry::LoadOrder());
+    for (const auto& section : sections) {
+        Store::TNamesDepend keys;
+        store.GetAllKeys(section.pItem, keys);
+        keys.sort(Store::Entry::LoadOrder());
+        for (const auto& key : keys) {
+            Store::TNamesDepend values;
+            store.GetAllValues(section.pItem, key.pItem, values);
+            for (const auto& value : values)
+                entries.push_back(std::string(section.pItem) + '\0' + key.pItem + '\0' + value.pItem);
+        }
+    }
+    return entries;
+}
+
+// A file that is not quite an INI file (a section name with no closing
+// bracket, running into the next line) could be written back meaning
+// something else: the new text must read as what was meant to be written.
+void checkRendered(const Store& meant, const std::string& rendered, const QString& path)
+{
+    auto written = newStore();
+    if (written->LoadData(rendered.data(), rendered.size()) < 0 || entriesOf(*written) != entriesOf(meant))
+        throw IniFileError(path.toStdString() +
+                           " cannot be written back without changing other settings: it is not a well-formed INI file");
+}
 
 std::string withLineEnds(std::string text, bool crlf)
 {
@@ -227,6 +260,7 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     std::string rendered;
     if (store->Save(rendered, false) < 0)
         throw IniFileError("Unable to write to " + path_.toStdString());
+    checkRendered(*store, rendered, path_);
     // A mark pasted into the middle of a file becomes part of a key; were
     // that key written first, the next reader would take the GBK file for
     // UTF-8. A blank line first keeps every key as it was.

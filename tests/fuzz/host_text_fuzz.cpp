@@ -21,9 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QString file = tarvelo::SnapshotStore::FileName(QStringLiteral("/pictures/"), 3, QDateTime(), name);
     if (file.indexOf('/', 10) != -1)
         std::abort();  // no name leads out of the picture directory
-    for (auto dialect : {tarvelo::SqlDialect::SqlServer, tarvelo::SqlDialect::PostgreSQL})
-        if (tarvelo::SnapshotStore::StoredOperator(name, dialect).size() > 20)
-            std::abort();  // ten characters at most, each at most a surrogate pair
+    for (auto dialect : {tarvelo::SqlDialect::SqlServer, tarvelo::SqlDialect::PostgreSQL}) {
+        QString stored = tarvelo::SnapshotStore::StoredOperator(name, dialect);
+        // char(10): ten characters, or on SQL Server ten bytes of GBK
+        qsizetype used = dialect == tarvelo::SqlDialect::SqlServer ? qsizetype(tarvelo::toGbk(stored).size())
+                                                                    : qsizetype(stored.toUcs4().size());
+        if (used > 10 || !name.startsWith(stored) || (!stored.isEmpty() && stored.back().isHighSurrogate()))
+            std::abort();  // within the column, a beginning of the name, no character split
+        if (stored.size() < name.size() && used + 1 <= 10 &&
+            dialect == tarvelo::SqlDialect::PostgreSQL)
+            std::abort();  // cut only where the column is full
+    }
     tarvelo::gbkCanHold(name);
     tarvelo::toGbk(name);
     return 0;
