@@ -89,6 +89,7 @@ enum CaptureStatusCode : int32_t {
     IDS_CAP_STAT_VIDEOCURRENT = 503,  // "Captured %u frames (%u dropped) %u.%03u sec."
     IDS_CAP_STAT_CAP_AUDIO = 509,  // "Capturing audio"
     IDS_CAP_FILE_OPEN_ERROR = 419,  // "Error: cannot open the capture file %s"
+    IDS_CAP_WAVE_OPEN_ERROR = 422,  // "Error: cannot open the sound input: %s"
     IDS_CAP_WRITEERROR = 434,      // "Error: cannot write the capture file (disk full?)"
     IDS_CAP_VIDEO_SOURCE_LOST = 440,  // "Error: the video source was lost"
     IDS_CAP_PIPELINE_ERROR = 441,  // "Error: %s"

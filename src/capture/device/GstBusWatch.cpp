@@ -27,8 +27,10 @@ void GstSession::watchBus()
         }
         endAtDeadline();
         GstMessagePtr message(gst_bus_timed_pop_filtered(
-            bus.get(), 20 * GST_MSECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-        if (message)
+            bus.get(), 20 * GST_MSECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ELEMENT)));
+        if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ELEMENT)
+            reportRecorderEnd(message.get());
+        else if (message)
             report(message.get(), generation);
     }
 }
@@ -92,6 +94,23 @@ void GstSession::report(GstMessage* message, uint64_t generation)
     if (event.error && !event.recorder && !recording_)
         sink_.statusChanged(int32_t(event.error), event.text);  // the live picture failed
     keepEvent(std::move(event));
+}
+
+// A recording is complete when its file's sink has written its last bytes
+// and posted its end of stream, which the recorder forwards; an error in
+// those last writes comes before it.
+void GstSession::reportRecorderEnd(GstMessage* message)
+{
+    const GstStructure* forwarded = gst_message_get_structure(message);
+    if (!forwarded || !gst_structure_has_name(forwarded, "GstBinForwarded"))
+        return;
+    GstMessage* inner = nullptr;
+    gst_structure_get(forwarded, "message", GST_TYPE_MESSAGE, &inner, nullptr);
+    GstMessagePtr held(inner);
+    uint64_t recorder = 0;
+    if (!inner || GST_MESSAGE_TYPE(inner) != GST_MESSAGE_EOS || !fromRecorder(message, recorder) || recorder == 0)
+        return;
+    keepEvent(BusEvent{0, recorder, true, 0, "Capture End"});
 }
 
 // Keeps what a recorder or the pipeline reported, for the owning thread.

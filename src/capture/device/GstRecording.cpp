@@ -51,7 +51,7 @@ void setPadOffset(GstElement* recorder, const char* element, const char* pad, Gs
 std::string GstSession::recorderDescription(const RecordingRequest& request) const
 {
     std::string d = "appsrc name=entry is-live=true format=time max-bytes=0"
-                    " ! queue name=recq max-size-buffers=0 max-size-bytes=0 max-size-time=3000000000"
+                    " ! queue name=recq max-size-buffers=3 max-size-bytes=0 max-size-time=0"
                     " ! videorate name=rate skip-to-first=true ! video/x-raw,framerate=" +
                     frameRateFraction(request.parms.dwRequestMicroSecPerFrame) +
                     " ! videoconvert ! jpegenc quality=85 ! avimux name=mux ! " +
@@ -75,6 +75,9 @@ GstElementPtr GstSession::buildRecorder(const RecordingRequest& request)
         return {};
     }
     gst_object_set_name(GST_OBJECT(made), RecorderName);
+    // The file's sink says it has ended once it has written its last bytes,
+    // in an end-of-stream message the bin would otherwise keep to itself.
+    g_object_set(made, "message-forward", TRUE, nullptr);
     GstElementPtr recorder(GST_ELEMENT(gst_object_ref_sink(made)));
     if (GstElementPtr file = byName(recorder.get(), "file"))
         g_object_set(file.get(), "location", QFile::encodeName(request.file).constData(), nullptr);
@@ -95,10 +98,12 @@ bool GstSession::startRecording(const RecordingRequest& request)
         setPadOffset(recorder.get(), "entry", "src", -GstClockTimeDiff(now));
         setPadOffset(recorder.get(), "audq", "src", -GstClockTimeDiff(now));
     }
-    if (!addRecorder(std::move(recorder))) {
-        lastError_ = IDS_CAP_FILE_OPEN_ERROR;
-        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR,
-                            "Error: cannot open the capture file " + request.file.toStdString());
+    std::string why;
+    if (int32_t error = addRecorder(std::move(recorder), why)) {
+        lastError_ = uint32_t(error);
+        sink_.statusChanged(error, error == IDS_CAP_WAVE_OPEN_ERROR
+                                       ? "Error: cannot open the sound input: " + why
+                                       : "Error: cannot open the capture file " + request.file.toStdString());
         return false;
     }
     recording_ = true;
@@ -110,33 +115,46 @@ bool GstSession::startRecording(const RecordingRequest& request)
     return true;
 }
 
-// The recorder opens its file and devices on its own first: one that
+// The recorder opens its devices and file on its own first: one that
 // cannot start never touches the running pipeline, whose state a failed
-// child would upset. Then it joins, and the live picture never notices.
-bool GstSession::addRecorder(GstElementPtr recorder)
+// child would upset. The sound input goes first, so a sound device that
+// cannot be opened leaves no empty file behind, and says so. Then the
+// recorder joins, and the live picture never notices.
+int32_t GstSession::addRecorder(GstElementPtr recorder, std::string& why)
 {
     GstElementPtr entry = byName(recorder.get(), "entry");
     GstElementPtr valve = byName(pipeline_.get(), "feedvalve");
     if (!entry || !valve)
-        return false;
-    if (gst_element_set_state(recorder.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        return IDS_CAP_FILE_OPEN_ERROR;
+    GstBusPtr startBus(gst_bus_new());  // what goes wrong before it joins
+    gst_element_set_bus(recorder.get(), startBus.get());
+    GstElementPtr sound = soundSourceOf(recorder.get());
+    auto failed = [&](int32_t error) {
+        if (GstMessagePtr message{gst_bus_pop_filtered(startBus.get(), GST_MESSAGE_ERROR)}) {
+            why = errorText(message.get());
+            logLine("capture", "the recording cannot start: " + why);
+        }
         gst_element_set_state(recorder.get(), GST_STATE_NULL);
-        return false;
-    }
+        return error;
+    };
+    if (sound && gst_element_set_state(sound.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+        return failed(IDS_CAP_WAVE_OPEN_ERROR);
+    if (gst_element_set_state(recorder.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+        return failed(IDS_CAP_FILE_OPEN_ERROR);
     {
         std::lock_guard lock(recorderMutex_);
         ++recorderId_;
         recorderEntry_ = std::move(entry);
         recorderValve_ = std::move(valve);
-        recorderSound_ = soundSourceOf(recorder.get());
+        recorderSound_ = std::move(sound);
         recorderInputEnded_ = false;
         recorder_ = std::move(recorder);
     }
     gst_bin_add(GST_BIN(pipeline_.get()), recorder_.get());
     if (gst_element_sync_state_with_parent(recorder_.get()))
-        return true;
+        return 0;
     removeRecorder();
-    return false;
+    return IDS_CAP_FILE_OPEN_ERROR;
 }
 
 // Ends what goes into the recorder: the feed closes and both sources send
@@ -191,8 +209,14 @@ void GstSession::onFeedSample(GstElement* appsink)
     {
         std::lock_guard lock(recorderMutex_);
         if (recorderEntry_ && !recorderInputEnded_) {
-            GstFlowReturn ignored;
-            g_signal_emit_by_name(recorderEntry_.get(), "push-sample", sample, &ignored);
+            guint64 waiting = 0;
+            g_object_get(recorderEntry_.get(), "current-level-buffers", &waiting, nullptr);
+            if (waiting >= framesAllowedWaiting_) {
+                ++framesDroppedWaiting_;  // the encoder or the disk cannot keep up
+            } else {
+                GstFlowReturn ignored;
+                g_signal_emit_by_name(recorderEntry_.get(), "push-sample", sample, &ignored);
+            }
         }
     }
     gst_sample_unref(sample);
@@ -203,6 +227,11 @@ void GstSession::resetRecordingCounters(const RecordingRequest& request)
     bytesPerSample_ = std::max<uint32_t>(request.audioFormat.nBlockAlign, 1);
     framesRecorded_ = 0;
     framesDroppedAtEnd_ = 0;
+    framesDroppedWaiting_ = 0;
+    // About a second of frames may wait; raw frames of a large picture
+    // would otherwise pile up until the host runs out of memory.
+    const uint32_t perFrame = std::max<uint32_t>(request.parms.dwRequestMicroSecPerFrame, 1000);
+    framesAllowedWaiting_ = std::max<guint64>(2, (1000000 + perFrame / 2) / perFrame);
     samplesRecorded_ = 0;
     lastError_ = 0;
     recordingFile_ = request.file;
@@ -241,14 +270,6 @@ void GstSession::attachProbes(GstElement* recorder, const RecordingRequest& requ
         }
         return GST_PAD_PROBE_OK;
     };
-    // The file is complete once its sink has the end of stream.
-    auto ended = [](GstPad*, GstPadProbeInfo* info, gpointer data) -> GstPadProbeReturn {
-        auto* self = static_cast<GstSession*>(data);
-        InCallback inSink(self->inSink_);
-        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
-            self->keepEvent(BusEvent{0, self->recorderId_, true, 0, "Capture End"});
-        return GST_PAD_PROBE_OK;
-    };
     if (GstElementPtr rate = byName(recorder, "rate")) {
         GstPadPtr pad(gst_element_get_static_pad(rate.get(), "src"));
         gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, video, this, nullptr);
@@ -259,9 +280,6 @@ void GstSession::attachProbes(GstElement* recorder, const RecordingRequest& requ
             gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, audio, this, nullptr);
         }
     }
-    GstElementPtr out = byName(recorder, request.file.isEmpty() ? "nofile" : "file");
-    GstPadPtr pad(gst_element_get_static_pad(out.get(), "sink"));
-    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, ended, this, nullptr);
 }
 
 bool GstSession::stopRecording()
@@ -288,14 +306,15 @@ bool GstSession::stopRecording()
 }
 
 // Frames the source did not deliver in time, which the recording repeats
-// to keep its frame rate.
+// to keep its frame rate, and frames left out because the recording could
+// not keep up.
 uint32_t GstSession::framesDropped()
 {
     guint64 duplicated = 0;
     std::lock_guard lock(recorderMutex_);
     if (GstElementPtr rate = byName(recorder_.get(), "rate"))
         g_object_get(rate.get(), "duplicate", &duplicated, nullptr);
-    return uint32_t(duplicated);
+    return uint32_t(duplicated) + framesDroppedWaiting_.load();
 }
 
 RecordingProgress GstSession::progress()

@@ -68,7 +68,8 @@ private:
     std::string videoChain() const;
     std::string recorderDescription(const RecordingRequest& request) const;
     GstElementPtr buildRecorder(const RecordingRequest& request);
-    bool addRecorder(GstElementPtr recorder);
+    // The status that says why the recorder could not start; 0 when it runs.
+    int32_t addRecorder(GstElementPtr recorder, std::string& why);
     void endRecorderInput();
     void removeRecorder();
     void keepEvent(BusEvent event);
@@ -83,6 +84,7 @@ private:
     void watchBus();
     void endAtDeadline();
     void report(GstMessage* message, uint64_t generation);
+    void reportRecorderEnd(GstMessage* message);
     void act(uint64_t generation, uint64_t recorder);
     std::optional<BusEvent> takeEvent(uint64_t generation, uint64_t recorder);
     bool fromRecorder(GstMessage* message, uint64_t& recorder);
@@ -122,6 +124,10 @@ private:
     std::atomic<std::chrono::steady_clock::rep> recordingDeadline_{0};  // 0: no time limit
     QString recordingFile_;
     std::atomic<uint32_t> framesRecorded_{0};
+    // Frames not let in because about a second of them already waits for
+    // the encoder or the disk.
+    std::atomic<uint32_t> framesDroppedWaiting_{0};
+    guint64 framesAllowedWaiting_ = 30;
     uint32_t framesDroppedAtEnd_ = 0;
     std::atomic<uint64_t> samplesRecorded_{0};
     std::atomic<uint32_t> bytesPerSample_{1};

@@ -7,6 +7,12 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -52,6 +58,19 @@ public:
     std::vector<std::pair<int32_t, std::string>> statuses;
 };
 
+// Memory in use, in KB: the sanitizers' count of live allocations where a
+// sanitizer runs (its quarantine keeps freed memory resident), else what
+// is resident.
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+long memoryInUseKb()
+{
+    if (__sanitizer_get_current_allocated_bytes)
+        return long(__sanitizer_get_current_allocated_bytes() / 1024);
+    QFile status("/proc/self/statm");
+    status.open(QIODevice::ReadOnly);
+    return status.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
 SourceSpec pattern(const std::string& afterSource = "")
 {
     SourceSpec source{"videotestsrc is-live=true", "30/1", afterSource, "audiotestsrc is-live=true", {},
@@ -94,6 +113,56 @@ TEST(GstSessionFaults, AFullDiskEndsTheRecordingWithAWriteError)
     EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_WRITEERROR));
     QImage frame;
     EXPECT_TRUE(session.grab(frame)) << "the live picture came back";
+}
+
+// A file whose last writes fail when the recording ends (the disk filled
+// meanwhile) is a failed recording, not a finished one.
+TEST(GstSessionFaults, LastWritesThatFailEndTheRecordingAsFailed)
+{
+    test::TempWorkDir dir;
+    RecordingSink sink;
+    GstSession session(pattern(), sink);
+    ASSERT_TRUE(session.start());
+    QString file = dir.file("full.avi");
+    ASSERT_TRUE(session.startRecording(toFile(file)));
+    std::this_thread::sleep_for(500ms);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit full{rlim_t(QFileInfo(file).size()) + 64, saved.rlim_max};  // what is written so far, and no more
+    setrlimit(RLIMIT_FSIZE, &full);
+    bool finished = session.stopRecording();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_WRITEERROR));
+}
+
+// A disk or network share that stops taking bytes: about a second of frames
+// waits for it, the rest are dropped and counted, and memory stays bounded.
+TEST(GstSessionFaults, ARecordingThatCannotKeepUpDropsFrames)
+{
+    test::TempWorkDir dir;
+    QString fifo = dir.file("stalled.avi");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    int reader = open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);  // never reads
+    auto previousHandler = signal(SIGPIPE, SIG_IGN);
+    RecordingSink sink;
+    SourceSpec source = pattern();
+    source.initial = {640, 480, "BGRx"};
+    GstSession session(source, sink);
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.startRecording(toFile(fifo)));
+    std::this_thread::sleep_for(500ms);
+    const long before = memoryInUseKb();
+    std::this_thread::sleep_for(4s);  // 120 frames of 1.2 MB come meanwhile
+    EXPECT_LT(memoryInUseKb() - before, 60 * 1024) << "no pile of frames";
+    EXPECT_GT(session.progress().dropped, 60u) << "counted where dropped frames are";
+    close(reader);
+    session.stopRecording();
+    signal(SIGPIPE, previousHandler);
+    QImage frame;
+    EXPECT_TRUE(session.grab(frame));
 }
 
 TEST(GstSessionFaults, ACaptureFileThatCannotBeOpened)
@@ -143,6 +212,15 @@ TEST(GstSessionFaults, TheLivePictureSurvivesWhatFailsToStart)
     EXPECT_FALSE(session.startRecording(request));
     QImage frame;
     EXPECT_TRUE(session.grab(frame)) << "live after a recording that could not be built";
+
+    SourceSpec deaf = pattern();
+    deaf.audio = "filesrc location=/no/such/sound/device";  // a sound input that cannot be opened
+    GstSession withoutSound(deaf, sink);
+    ASSERT_TRUE(withoutSound.start());
+    EXPECT_FALSE(withoutSound.startRecording(request));
+    EXPECT_TRUE(sink.waitFor(IDS_CAP_WAVE_OPEN_ERROR, 100ms)) << "the sound's error, not the file's";
+    EXPECT_FALSE(QFile::exists(request.file)) << "no empty recording left behind";
+    EXPECT_TRUE(withoutSound.grab(frame));
 
     EXPECT_FALSE(session.setMode(source.modes[1]));
     EXPECT_EQ(session.mode(), source.modes[0]) << "back to the mode that works";
