@@ -208,6 +208,11 @@ void QueryObject::failIfCutShort(const QSqlQuery& query)
 
 // A file cannot go away as a server can; elsewhere a connection that cannot
 // answer the simplest question is gone.
+int QueryObject::serverSocket() const
+{
+    return ServerSocketOf(QSqlDatabase::database(connectionName_, false));
+}
+
 bool QueryObject::connectionLost()
 {
     if (target_.dialect == SqlDialect::SQLite)
@@ -260,6 +265,7 @@ void QueryObject::open()
     run(query, plan_ ? plan_->listStatement : statement_, parameters_, Resend::IfLost);
     if (!query.isSelect())
         fail(QStringLiteral("the statement gave no result"), QStringLiteral("it selects nothing"));
+    StatementDeadline deadline(serverSocket(), timeLeft());  // the rows come after the statement
     try {
         if (plan_)
             listRows(query);
@@ -324,6 +330,8 @@ QVariant QueryObject::listed(int row, const QString& name)
         return rows_[size_t(row)].value(name);
     if (plan_->keyColumns.isEmpty())
         return listed_.value(size_t(row), listed_.columnOf(name));
+    if (!pages_.count(row / PageRows))
+        startOperation();  // a page to read for the grid
     const ListedRows* page = listedPage(row / PageRows);
     return page ? page->value(size_t(row % PageRows), page->columnOf(name)) : QVariant();
 }

@@ -111,6 +111,7 @@ private:
     bool connectionLost();
     void startOperation();
     std::chrono::milliseconds timeLeft() const;
+    int serverSocket() const;
     void run(QSqlQuery& query, const QString& text, const Parameters& parameters, Resend resend);
     std::optional<Failure> tryRun(QSqlQuery& query, const QString& text, const Parameters& parameters);
     void failIfCutShort(const QSqlQuery& query);

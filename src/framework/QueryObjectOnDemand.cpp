@@ -16,6 +16,7 @@
 #include "framework/QueryObject.h"
 
 #include "framework/Log.h"
+#include "framework/StatementDeadline.h"
 
 #include <QRegularExpression>
 #include <QSqlField>
@@ -199,7 +200,6 @@ const ListedRows* QueryObject::listedPage(int page)
 {
     if (auto kept = pages_.find(page); kept != pages_.end())
         return &kept->second;
-    startOperation();
     try {
         if (!keysStillHold())
             return nullptr;
@@ -244,6 +244,7 @@ ListedRows QueryObject::readPage(int page)
                  plan_->table, key, literals.join(QLatin1Char(','))),
         {}, Resend::IfLost);
     std::vector<QSqlRecord> found(end - first);
+    StatementDeadline deadline(serverSocket(), timeLeft());
     while (query.next())
         for (size_t row = first; row < end; ++row)
             if (found[row - first].isEmpty() && sameKey(row, query)) {
@@ -276,10 +277,12 @@ QString QueryObject::byKey(int row) const
 
 QString QueryObject::byFields(int row, Parameters& parameters)
 {
+    size_t index = 0;
+    const ListedRows* fields = fieldsOf(row, index);
     QStringList conditions;
     for (int c = 0; c < plan_->listedColumns.size(); ++c) {
         const QString& column = plan_->listedColumns[c];
-        QVariant value = listed(row, column);
+        QVariant value = fields ? fields->value(index, c) : QVariant();
         if (value.isNull()) {
             conditions << column + QStringLiteral(" is null");
             continue;
@@ -309,6 +312,7 @@ std::optional<QSqlRecord> QueryObject::sameRowIn(QSqlQuery& query, int row, bool
     size_t index = 0;
     const ListedRows* fields = fieldsOf(row, index);
     const int first = checkKey ? int(plan_->keyColumns.size()) : 0;
+    StatementDeadline deadline(serverSocket(), timeLeft());
     while (fields && query.next())
         if ((!checkKey || sameKey(size_t(row), query)) && fields->sameAs(index, query, first))
             return query.record();
