@@ -7,7 +7,7 @@
 #include "BenchSupport.h"
 #include "capture/device/DriverRegistry.h"
 #include "capture/FormatDialog.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "capture/site/SiteScene.h"
 #include "capture/Video.h"
 

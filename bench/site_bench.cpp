@@ -9,7 +9,7 @@
 
 #include "BenchSupport.h"
 #include "YearOfSnapshots.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "framework/QueryObject.h"
 #include "support/PostgresServer.h"
 #include "support/PseudoTerminal.h"

@@ -7,7 +7,7 @@
 
 #include "BenchSupport.h"
 #include "capture/device/DriverRegistry.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "console/SnapshotStore.h"
 #include "framework/FileBeside.h"
 #include "framework/JpegImage.h"

@@ -7,7 +7,6 @@
 #include "framework/MessageBox.h"
 
 #include <QFileInfo>
-#include <climits>
 
 namespace tarvelo {
 namespace {
@@ -134,15 +133,15 @@ bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& pi
 }
 
 // The picture is written beside its final name and takes that name only
-// once complete: a full disk leaves no cut-off picture behind. It is not
-// forced to disk first, which cost more than the rest of the save.
+// once complete and on the disk: a full disk or a power cut leaves no
+// cut-off picture behind.
 QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorName, int32_t currentPort,
                                  const QDateTime& time)
 {
     QString path = FileName(settings_.PictureDir, currentPort, time, operatorName);
     // The picture takes its name only at the end, so a name no file can
     // have would show only then: it is refused first.
-    if (QFile::encodeName(QFileInfo(path).fileName()).size() > NAME_MAX) {
+    if (!FileNameFits(path)) {
         logLine("snapshot", "no file can be named " + path.toStdString());
         return FileSaveFailed;
     }

@@ -1,14 +1,13 @@
 #include "framework/Application.h"
 
 #include "framework/Log.h"
+#include "framework/ToolkitPlatform.h"
 
 #include <QApplication>
 #include <QWidget>
 #include <QWindow>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 
 namespace tarvelo {
 namespace {
@@ -42,25 +41,6 @@ QWindow* ownerHandleFor(uintptr_t id)
     return ownerHandle;
 }
 
-void pinLibraryContaining(const void* address)
-{
-    Dl_info info{};
-    if (dladdr(address, &info) && info.dli_fname)
-        dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
-// Without a display Qt would abort the host; the offscreen platform keeps
-// every window working, only invisibly.
-void chooseHeadlessPlatformWhenNoDisplay()
-{
-    auto unset = [](const char* name) {
-        const char* v = std::getenv(name);
-        return !v || !*v;
-    };
-    if (unset("QT_QPA_PLATFORM") && unset("DISPLAY") && unset("WAYLAND_DISPLAY"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-}
-
 }  // namespace
 
 uintptr_t Application::ownerWindow()
@@ -92,7 +72,7 @@ bool Application::ensureWidgets()
         logLine("application", "the host's Qt application object cannot show widgets; no window is shown");
         return false;
     }
-    chooseHeadlessPlatformWhenNoDisplay();
+    prepareToolkit();
     pinToolkit();
     // QApplication keeps references to argc and argv for its whole life,
     // which may be longer than ours: they live on the heap, never freed.
@@ -102,12 +82,20 @@ bool Application::ensureWidgets()
     return true;
 }
 
-// Only X11 can name a window of another program; elsewhere (the offscreen
-// platform of tests and headless runs) the window simply has no owner.
+// X11 and Windows can name a window of another program; elsewhere (the
+// offscreen platform of tests and headless runs) the window has no owner.
 void Application::adopt(QWidget* topLevel)
 {
     uintptr_t id = ownerWindow();
-    if (!topLevel || id == 0 || QGuiApplication::platformName() != QLatin1String("xcb"))
+    if (!topLevel || id == 0)
+        return;
+    QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("windows")) {
+        topLevel->winId();
+        ownByNativeWindow(topLevel->windowHandle(), id);
+        return;
+    }
+    if (platform != QLatin1String("xcb"))
         return;
     topLevel->winId();  // creates the native window, so that it has a handle
     if (QWindow* host = ownerHandleFor(id); host && topLevel->windowHandle())
@@ -116,9 +104,9 @@ void Application::adopt(QWidget* topLevel)
 
 void Application::pinToolkit()
 {
-    pinLibraryContaining(reinterpret_cast<const void*>(&QCoreApplication::instance));
-    pinLibraryContaining(reinterpret_cast<const void*>(&QGuiApplication::platformName));
-    pinLibraryContaining(reinterpret_cast<const void*>(&QApplication::activeModalWidget));
+    pinModuleContaining(reinterpret_cast<const void*>(&QCoreApplication::instance));
+    pinModuleContaining(reinterpret_cast<const void*>(&QGuiApplication::platformName));
+    pinModuleContaining(reinterpret_cast<const void*>(&QApplication::activeModalWidget));
 }
 
 }  // namespace tarvelo

@@ -1,5 +1,7 @@
 #include "framework/ConnectionString.h"
 
+#include "framework/SqlServerOdbc.h"
+
 #include <QRegularExpression>
 #include <optional>
 #include <utility>
@@ -155,10 +157,9 @@ SqlConnectionTarget sqlServer(const Pairs& pairs)
     SqlConnectionTarget address;
     splitHostAndPort(valueOf(pairs, {"data source", "server", "address"}), address);
     readLogin(pairs, address);
-    QString port = QString::number(address.port > 0 ? address.port : 1433);
-    target.databaseName = QStringLiteral("DRIVER={FreeTDS};SERVER=%1;PORT=%2;DATABASE=%3;UID=%4;PWD=%5;TDS_Version=7.4")
-                              .arg(address.hostName, port, valueOf(pairs, {"initial catalog", "database"}),
-                                   address.userName, address.password);
+    SqlServerLogin login{address.hostName, address.port > 0 ? address.port : 1433,
+                         valueOf(pairs, {"initial catalog", "database"}), address.userName, address.password};
+    target.databaseName = SqlServerOdbcString(login);
     target.driver = QStringLiteral("QODBC");
     target.dialect = SqlDialect::SqlServer;
     return target;

@@ -27,7 +27,7 @@ struct SqlConnectionTarget {
 // Provider=MSDASQL: every other key, as the ODBC connection string; the
 // dialect follows the ODBC driver named, if any.
 // Provider=SQLOLEDB, SQLNCLI*, MSOLEDBSQL: SQL Server through ODBC and
-// FreeTDS. Keys are matched without regard to case; a value may be quoted.
+// FreeTDS (SQL Server's own ODBC driver on Windows). Keys are matched without regard to case; a value may be quoted.
 SqlConnectionTarget MapConnectionString(const QString& adoString);
 
 // "select top N ..." becomes "select ... limit N" for SQLite and PostgreSQL.

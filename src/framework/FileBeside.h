@@ -19,6 +19,10 @@ enum class BesideResult {
 // An existing file of that name is replaced. `why` says what failed.
 BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::string& why);
 
+// Whether the file system can hold a file of that name at all (its length
+// in bytes on Linux; in UTF-16 units, and the whole path's, on Windows).
+bool FileNameFits(const QString& path);
+
 // Makes the names in the directory of `path` durable, as a rename into it.
 // False with `why` when the disk did not take them.
 bool FlushDirectoryOf(const QByteArray& path, std::string& why);

@@ -1,14 +1,11 @@
 #include "framework/Log.h"
 
-#include <cerrno>
+#include "framework/LogOutput.h"
+
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <mutex>
-#include <stdexcept>
-#include <unistd.h>
 
 namespace tarvelo {
 namespace {
@@ -22,24 +19,11 @@ std::string timeStamp()
     std::time_t seconds = system_clock::to_time_t(now);
     auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
-    localtime_r(&seconds, &local);
+    LocalTimeOf(seconds, local);
     char text[40];
     size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf(text + n, sizeof text - n, ".%03d", int(millis));
     return text;
-}
-
-void writeFully(int fd, const std::string& line)
-{
-    size_t done = 0;
-    while (done < line.size()) {
-        ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += size_t(n);
-    }
 }
 
 // A reason may come in several lines (libpq indents its continuation lines
@@ -70,26 +54,10 @@ void logLine(std::string_view subsystem, std::string_view text) noexcept
     try {
         std::string line = timeStamp() + " tarvelo " + std::string(subsystem) + ": " + oneLine(text) + "\n";
         std::lock_guard lock(writeMutex);
-        const char* path = std::getenv("TARVELO_LOG");
-        if (path && *path) {
-            int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                writeFully(fd, line);
-                ::close(fd);
-                return;
-            }
-        }
-        writeFully(STDERR_FILENO, line);
+        WriteLogLine(line);
     } catch (...) {
         // Out of memory while logging: there is nothing left to tell.
     }
-}
-
-std::string systemErrorText(int error)
-{
-    char buffer[256];
-    const char* text = strerror_r(error, buffer, sizeof buffer);
-    return std::string(text) + " (" + std::to_string(error) + ")";
 }
 
 std::string describeException(std::exception_ptr error)

@@ -2,22 +2,8 @@
 
 #include "framework/Log.h"
 
-#include <QSqlDriver>
-#include <QVariant>
-#include <libpq-fe.h>
-#include <sys/socket.h>
 
 namespace tarvelo {
-
-int ServerSocketOf(const QSqlDatabase& db)
-{
-    QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    // Qt names the handle's type after libpq's struct.
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
-        return -1;
-    auto* connection = *static_cast<PGconn* const*>(handle.constData());
-    return connection ? PQsocket(connection) : -1;
-}
 
 StatementDeadline::StatementDeadline(int socket, std::chrono::milliseconds limit)
 {
@@ -50,8 +36,9 @@ void StatementDeadline::watch(int socket, std::chrono::steady_clock::time_point 
     if (wake_.wait_until(lock, end, [this] { return finished_; }))
         return;
     expired_ = true;
-    if (::shutdown(socket, SHUT_RDWR) != 0)
-        logLine("database", "cannot end a statement past its time: " + systemErrorText(errno));
+    std::string why;
+    if (!ShutDownServerSocket(socket, why))
+        logLine("database", "cannot end a statement past its time: " + why);
 }
 
 }  // namespace tarvelo

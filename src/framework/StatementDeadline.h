@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace tarvelo {
@@ -16,6 +17,9 @@ namespace tarvelo {
 // The socket of a connection to a server, or -1 where the driver gives none
 // (SQLite, ODBC).
 int ServerSocketOf(const QSqlDatabase& db);
+
+// Ends every exchange on the socket, so that a read waiting on it returns.
+bool ShutDownServerSocket(int socket, std::string& why);
 
 class StatementDeadline {
 public:

@@ -1,5 +1,6 @@
 #include "playback/Player.h"
 
+#include "media/GstSupport.h"
 #include "playback/SoundOutput.h"
 
 #include <QFile>
@@ -128,7 +129,28 @@ constexpr const char* PictureSink =
     "capssetter caps=video/x-raw,pixel-aspect-ratio=1/1 ! videoconvert ! video/x-raw,format=BGRx ! "
     "appsink name=pictures sync=true max-buffers=2 drop=true emit-signals=true";
 
-GstElementPtr Player::makePipeline(const QString& file)
+struct Player::Pipeline {
+    GstElementPtr element;
+};
+
+struct Player::Callbacks {
+    static GstElementPtr makePipeline(Player* self, const QString& file);
+    static GstFlowReturn newSample(GstElement* sink, gpointer self);
+    static GstFlowReturn newPreroll(GstElement* sink, gpointer self);
+    static GstFlowReturn deliver(GstElement* sink, Player* self, const char* pull);
+};
+
+namespace {
+
+void waitForState(GstElement* pipeline, GstState state)
+{
+    gst_element_set_state(pipeline, state);
+    gst_element_get_state(pipeline, nullptr, nullptr, StateWait);
+}
+
+}  // namespace
+
+GstElementPtr Player::Callbacks::makePipeline(Player* self, const QString& file)
 {
     GstElement* made = gst_element_factory_make("playbin", nullptr);
     GError* error = nullptr;
@@ -143,8 +165,8 @@ GstElementPtr Player::makePipeline(const QString& file)
     GstElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(made)));
     g_signal_connect(pipeline.get(), "element-setup", G_CALLBACK(sortDecodersOf), nullptr);
     GstElementPtr pictures(gst_bin_get_by_name(GST_BIN(sink), "pictures"));
-    g_signal_connect(pictures.get(), "new-sample", G_CALLBACK(&Player::newSample), this);
-    g_signal_connect(pictures.get(), "new-preroll", G_CALLBACK(&Player::newPreroll), this);
+    g_signal_connect(pictures.get(), "new-sample", G_CALLBACK(&Callbacks::newSample), self);
+    g_signal_connect(pictures.get(), "new-preroll", G_CALLBACK(&Callbacks::newPreroll), self);
     GstElement* sound = MakeSoundOutput();
     QString uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded);
     g_object_set(pipeline.get(), "uri", uri.toUtf8().constData(), "video-sink", sink, "audio-sink", sound, "flags",
@@ -158,7 +180,7 @@ void Player::open(const QString& file)
     if (!EnsureGstreamer())
         throw PlayerError("GStreamer cannot start");
     gst_pb_utils_init();  // names a missing decoder
-    GstElementPtr pipeline = makePipeline(file);
+    GstElementPtr pipeline = Callbacks::makePipeline(this, file);
     std::string why;
     if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
         gst_element_get_state(pipeline.get(), nullptr, nullptr, StateWait) != GST_STATE_CHANGE_SUCCESS)
@@ -172,7 +194,7 @@ void Player::open(const QString& file)
     gint64 length = 0;
     gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &length);
     lengthMs_ = length > 0 ? length / GST_MSECOND : 0;
-    pipeline_ = std::move(pipeline);
+    pipeline_ = std::make_unique<Pipeline>(Pipeline{std::move(pipeline)});
 }
 
 // Waits for the streaming threads to leave the picture handler, so none
@@ -181,26 +203,26 @@ void Player::close()
 {
     if (!pipeline_)
         return;
-    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    gst_element_set_state(pipeline_->element.get(), GST_STATE_NULL);
     while (inCallback_.load(std::memory_order_acquire) != 0)
         std::this_thread::yield();
     pipeline_.reset();
     lengthMs_ = 0;
 }
 
-GstFlowReturn Player::newSample(GstElement* sink, gpointer data)
+GstFlowReturn Player::Callbacks::newSample(GstElement* sink, gpointer data)
 {
     return deliver(sink, static_cast<Player*>(data), "pull-sample");
 }
 
 // The picture a pause or a move while paused stops at: the first one of a
 // file just opened, and the one at each new position.
-GstFlowReturn Player::newPreroll(GstElement* sink, gpointer data)
+GstFlowReturn Player::Callbacks::newPreroll(GstElement* sink, gpointer data)
 {
     return deliver(sink, static_cast<Player*>(data), "pull-preroll");
 }
 
-GstFlowReturn Player::deliver(GstElement* sink, Player* self, const char* pull)
+GstFlowReturn Player::Callbacks::deliver(GstElement* sink, Player* self, const char* pull)
 {
     self->inCallback_.fetch_add(1, std::memory_order_acquire);
     GstSample* sample = nullptr;
@@ -213,22 +235,16 @@ GstFlowReturn Player::deliver(GstElement* sink, Player* self, const char* pull)
     return GST_FLOW_OK;
 }
 
-void Player::waitForState(GstState state)
-{
-    gst_element_set_state(pipeline_.get(), state);
-    gst_element_get_state(pipeline_.get(), nullptr, nullptr, StateWait);
-}
-
 void Player::play()
 {
     if (pipeline_)
-        waitForState(GST_STATE_PLAYING);
+        waitForState(pipeline_->element.get(), GST_STATE_PLAYING);
 }
 
 void Player::pause()
 {
     if (pipeline_)
-        waitForState(GST_STATE_PAUSED);
+        waitForState(pipeline_->element.get(), GST_STATE_PAUSED);
 }
 
 // The recording stops where it is, as a media player's stop does.
@@ -242,9 +258,9 @@ void Player::seekTo(int64_t ms)
     if (!pipeline_)
         return;
     ms = std::clamp<int64_t>(ms, 0, lengthMs_);
-    gst_element_seek_simple(pipeline_.get(), GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+    gst_element_seek_simple(pipeline_->element.get(), GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                             ms * GST_MSECOND);
-    gst_element_get_state(pipeline_.get(), nullptr, nullptr, StateWait);
+    gst_element_get_state(pipeline_->element.get(), nullptr, nullptr, StateWait);
 }
 
 void Player::next()
@@ -270,7 +286,7 @@ void Player::back()
 int64_t Player::positionMs() const
 {
     gint64 position = 0;
-    if (!pipeline_ || !gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position))
+    if (!pipeline_ || !gst_element_query_position(pipeline_->element.get(), GST_FORMAT_TIME, &position))
         return 0;
     return position / GST_MSECOND;
 }
@@ -279,7 +295,7 @@ bool Player::playing() const
 {
     GstState state = GST_STATE_NULL;
     if (pipeline_)
-        gst_element_get_state(pipeline_.get(), &state, nullptr, 0);
+        gst_element_get_state(pipeline_->element.get(), &state, nullptr, 0);
     return state == GST_STATE_PLAYING;
 }
 

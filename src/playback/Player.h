@@ -1,19 +1,19 @@
 #pragma once
-// The media player of the playback window, over GStreamer's playbin. It
+// The media player of the playback window (GStreamer's playbin on Linux;
+// on Windows, DirectShow). It
 // opens one file at a time, paused at its start, and is driven by the
 // player's buttons; the decoded pictures go to whoever shows them. It has
 // no widgets: the window draws the pictures.
 //
-// Use it from the thread that made it; pictures arrive on GStreamer's
-// threads and are handed over through `onPicture`.
-
-#include "media/GstSupport.h"
+// Use it from the thread that made it; pictures arrive on the media
+// system's threads and are handed over through `onPicture`.
 
 #include <QImage>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 namespace tarvelo {
@@ -56,14 +56,11 @@ public:
     std::function<void(const QImage&)> onPicture;
 
 private:
-    GstElementPtr makePipeline(const QString& file);
+    struct Pipeline;   // the open file's pipeline, the media system's own
+    struct Callbacks;  // what the media system calls
     void seekTo(int64_t ms);
-    void waitForState(GstState state);
-    static GstFlowReturn newSample(GstElement* sink, gpointer self);
-    static GstFlowReturn newPreroll(GstElement* sink, gpointer self);
-    static GstFlowReturn deliver(GstElement* sink, Player* self, const char* pull);
 
-    GstElementPtr pipeline_;
+    std::unique_ptr<Pipeline> pipeline_;
     int64_t lengthMs_ = 0;
     std::atomic<int> inCallback_{0};
 };

@@ -2,7 +2,7 @@
 
 #include "archive/FormQueryPic.h"
 #include "capture/device/DriverRegistry.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "console/FormVideo.h"
 #include "playback/FormPlayAVI.h"
 #include "plugin/FrameImport.h"

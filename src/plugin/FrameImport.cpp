@@ -3,8 +3,7 @@
 #include "framework/Application.h"
 #include "framework/GbkText.h"
 #include "framework/MessageBox.h"
-
-#include <dlfcn.h>
+#include "plugin/HostSymbol.h"
 
 namespace tarvelo {
 namespace {
@@ -27,9 +26,7 @@ struct ForgetAtUnload {
 template <typename Function>
 Function lookUp(TarveloModule module, const char* name)
 {
-    // dlsym(NULL, ...) would search the whole process; a host that passes no
-    // module has no services.
-    return module ? reinterpret_cast<Function>(dlsym(module, name)) : nullptr;
+    return reinterpret_cast<Function>(HostSymbol(module, name));
 }
 
 QString missingMessage(const char* shownName)

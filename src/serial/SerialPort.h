@@ -39,7 +39,8 @@ ParityMode ParityFromLetter(char letter);        // unknown letters mean none
 StopBitsMode StopBitsFromCount(float stopBits);  // by ten times the count, truncated
 uint8_t ByteSizeFromDataBits(int32_t dataBits);  // the low 8 bits
 
-// The device that port n names on this machine; empty when n names none.
+// The device that port n names on this machine: "\\.\COMn" on Windows; on
+// Linux a path, empty when n names none.
 std::string PortDevicePath(int32_t port);
 
 }  // namespace tarvelo

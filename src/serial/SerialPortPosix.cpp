@@ -2,10 +2,12 @@
 
 #include "framework/Log.h"
 #include "serial/CustomBaud.h"
+#include "serial/LineLoss.h"
 #include "serial/SerialPort.h"
 #include "serial/SerialTermios.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +18,7 @@
 #include <optional>
 #include <poll.h>
 #include <shared_mutex>
+#include <sys/stat.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -30,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 enum class RtsControl { Driver, Manual, None };
 
-constexpr auto ReturnAttemptPeriod = std::chrono::seconds(1);
-
 // What a PortHandle points at. The send thread writes and the receive
 // thread reads at the same time (shared), while a lost line is closed and
 // opened again only with both of them out (exclusive).
@@ -42,14 +43,12 @@ struct PosixPort {
     char parity = 'n';
     float stopBits = 1;
 
-    std::shared_mutex lineMutex;
+    LineLoss line;
     int fd = -1;  // -1 while the line is lost
     RtsControl rts = RtsControl::None;
     std::optional<termios> savedTermios;
     std::optional<serial_rs485> savedRs485;
 
-    std::atomic<bool> lost{false};
-    std::atomic<Clock::rep> nextReturnAttempt{0};
     std::atomic<uint32_t> emptyReads{0};
 };
 
@@ -220,42 +219,6 @@ bool hungUp(int fd)
     return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
-Clock::rep ticksFromNow(Clock::duration delay)
-{
-    return (Clock::now() + delay).time_since_epoch().count();
-}
-
-void markLost(PosixPort& port, const std::string& reason)
-{
-    {
-        std::unique_lock lock(port.lineMutex);
-        if (port.lost)
-            return;
-        releaseLine(port, false);
-        port.nextReturnAttempt = ticksFromNow(ReturnAttemptPeriod);
-        port.lost = true;
-    }
-    logLine("serial", nameOf(port) + ": the line was lost (" + reason + "); trying to open it again once a second");
-}
-
-// At most one attempt a second, with the settings of the first open.
-void tryToReturn(PosixPort& port)
-{
-    if (Clock::now().time_since_epoch().count() < port.nextReturnAttempt)
-        return;
-    std::string why;
-    {
-        std::unique_lock lock(port.lineMutex);
-        if (!port.lost)
-            return;
-        port.nextReturnAttempt = ticksFromNow(ReturnAttemptPeriod);
-        if (!openLine(port, why))
-            return;
-        port.lost = false;
-    }
-    logLine("serial", nameOf(port) + ": the line is back");
-}
-
 // A write blocks until all its bytes are taken, as on Windows, but not
 // forever: when the line takes nothing for longer than it needs for a few
 // hundred bytes (the other end stopped reading, a cable came loose), the
@@ -306,6 +269,22 @@ WriteResult writeAll(int fd, const uint8_t* buf, int32_t count, uint32_t baud)
 
 }  // namespace
 
+// COMn is $TARVELO_COMPORTS/COMn where that directory holds such an entry (a
+// link to a USB adapter, a pseudo-terminal, ...), else the n-th on-board port.
+std::string PortDevicePath(int32_t port)
+{
+    if (port <= 0)
+        return {};
+    std::string name = "COM" + std::to_string(port);
+    if (const char* dir = std::getenv("TARVELO_COMPORTS"); dir && *dir) {
+        std::string candidate = std::string(dir) + "/" + name;
+        struct stat st{};
+        if (lstat(candidate.c_str(), &st) == 0)
+            return candidate;
+    }
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
 // Windows sizes the driver's queues to 1000 bytes each way here; the Linux
 // tty layer has fixed buffers and no such call.
 PortHandle OpenComm(int32_t Port, int32_t BaudRate, int32_t DataBits, char Parity, float StopBits)
@@ -329,7 +308,7 @@ void CloseComm(PortHandle handle)
     std::unique_ptr<PosixPort> port(portOf(handle));
     if (!port)
         return;
-    std::unique_lock lock(port->lineMutex);
+    std::unique_lock lock(port->line.lineMutex);
     releaseLine(*port, true);
 }
 
@@ -338,11 +317,11 @@ void CloseComm(PortHandle handle)
 int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
 {
     PosixPort* port = portOf(handle);
-    if (!port || count <= 0 || port->lost)
+    if (!port || count <= 0 || port->line.lost())
         return 0;
     WriteResult result;
     {
-        std::shared_lock lock(port->lineMutex);
+        std::shared_lock lock(port->line.lineMutex);
         if (port->fd < 0)
             return 0;
         if (port->rts == RtsControl::Manual)
@@ -354,7 +333,7 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
         }
     }
     if (!result.lossReason.empty())
-        markLost(*port, result.lossReason);
+        port->line.markLost(nameOf(*port), result.lossReason, [&] { releaseLine(*port, false); });
     return result.written;
 }
 
@@ -370,14 +349,17 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
     PosixPort* port = portOf(handle);
     if (!port || max <= 0)
         return 0;
-    if (port->lost) {
-        tryToReturn(*port);
+    if (port->line.lost()) {
+        port->line.tryToReturn(nameOf(*port), [&] {
+            std::string why;
+            return openLine(*port, why);
+        });
         return 0;
     }
     ssize_t n = 0;
     std::string lossReason;
     {
-        std::shared_lock lock(port->lineMutex);
+        std::shared_lock lock(port->line.lineMutex);
         if (port->fd < 0)
             return 0;
         n = ::read(port->fd, buf, size_t(max));
@@ -388,7 +370,7 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
             lossReason = "the line hung up";
     }
     if (!lossReason.empty())
-        markLost(*port, lossReason);
+        port->line.markLost(nameOf(*port), lossReason, [&] { releaseLine(*port, false); });
     return n > 0 ? int32_t(n) : 0;
 }
 

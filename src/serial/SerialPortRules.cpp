@@ -2,8 +2,6 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdlib>
-#include <sys/stat.h>
 
 namespace tarvelo {
 
@@ -33,22 +31,6 @@ StopBitsMode StopBitsFromCount(float stopBits)
 uint8_t ByteSizeFromDataBits(int32_t dataBits)
 {
     return static_cast<uint8_t>(static_cast<uint32_t>(dataBits) & 0xFFu);
-}
-
-// COMn is $TARVELO_COMPORTS/COMn where that directory holds such an entry (a
-// link to a USB adapter, a pseudo-terminal, ...), else the n-th on-board port.
-std::string PortDevicePath(int32_t port)
-{
-    if (port <= 0)
-        return {};
-    std::string name = "COM" + std::to_string(port);
-    if (const char* dir = std::getenv("TARVELO_COMPORTS"); dir && *dir) {
-        std::string candidate = std::string(dir) + "/" + name;
-        struct stat st{};
-        if (lstat(candidate.c_str(), &st) == 0)
-            return candidate;
-    }
-    return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 }  // namespace tarvelo

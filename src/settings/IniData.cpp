@@ -1,6 +1,7 @@
 #include "settings/IniData.h"
 
 #include "framework/Application.h"
+#include "framework/PathSeparator.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,14 +37,19 @@ char parityLetter(const QString& stored)
 
 QString withoutTrailingSeparators(QString path)
 {
-    while (path.endsWith('/'))
+    while (path.endsWith(QLatin1Char(PathSeparator)))
         path.chop(1);
     return path;
 }
 
 }  // namespace
 
+// Relative, so that it is found in the current directory at each access.
+#ifdef _WIN32
+const char* const TIniData::FileName = ".\\Tarvelo.ini";
+#else
 const char* const TIniData::FileName = "./Tarvelo.ini";
+#endif
 
 TIniData::TIniData() : file_(QString::fromLatin1(FileName)) {}
 
@@ -58,9 +64,9 @@ QString TIniData::ReadPictureDir() const
 {
     QString dir = ReadPictureDirText();
     if (dir.isEmpty())
-        dir = HostWorkPath() + QStringLiteral("/CapPicture");
+        dir = HostWorkPath() + QLatin1Char(PathSeparator) + QStringLiteral("CapPicture");
     ForceDirectories(dir);
-    return dir + '/';
+    return dir + QLatin1Char(PathSeparator);
 }
 
 QString TIniData::ReadPictureDirText() const

@@ -3,7 +3,7 @@
 // independent readers (Python for BMP headers, ffprobe for AVI files).
 
 #include "capture/device/DriverRegistry.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "capture/Video.h"
 #include "support/TempDir.h"
 

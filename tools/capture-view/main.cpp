@@ -6,7 +6,7 @@
 //   capture-view [--driver NAME] [--seconds N] [--screenshots PREFIX]
 
 #include "capture/device/DriverRegistry.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "capture/Video.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 
 #include "capture/device/GstSession.h"
 #include "capture/site/SiteSource.h"

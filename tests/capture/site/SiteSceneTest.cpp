@@ -2,7 +2,7 @@
 // cameras, and the test-pattern driver following the file while it runs.
 
 #include "capture/device/DriverRegistry.h"
-#include "capture/device/GstDrivers.h"
+#include "capture/device/SystemDrivers.h"
 #include "capture/site/SiteScene.h"
 #include "capture/site/SiteView.h"
 #include "capture/Video.h"

@@ -3,6 +3,8 @@
 #include "framework/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <climits>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -61,6 +63,11 @@ bool writeAll(int fd, const QByteArray& bytes)
 }
 
 }  // namespace
+
+bool FileNameFits(const QString& path)
+{
+    return QFile::encodeName(QFileInfo(path).fileName()).size() <= NAME_MAX;
+}
 
 bool FlushDirectoryOf(const QByteArray& path, std::string& why)
 {

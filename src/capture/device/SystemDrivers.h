@@ -1,6 +1,7 @@
 #pragma once
-// The machine's capture drivers on GStreamer: its V4L2 capture devices in
-// device order, then the built-in test pattern, at most `max` in all.
+// The machine's capture drivers, in the order the console numbers them,
+// at most `max` in all: on Linux its V4L2 capture devices then the built-in
+// test pattern (GStreamer); on Windows none yet.
 
 #include "capture/device/CaptureDriver.h"
 

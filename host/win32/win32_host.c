@@ -1,0 +1,345 @@
+/* win32-host: a host program as the monitoring system's is, with no Qt of
+ * its own. It makes its main window, exports the six host services from
+ * its own executable, loads Tarvelo.dll with LoadLibrary and runs its own
+ * GetMessage/DispatchMessage loop, in which the steps given on its command
+ * line run one after the other:
+ *
+ *   win32-host [-l LIBRARY] STEP...
+ *
+ *   load, unload                  LoadLibrary / FreeLibrary (an export loads it first)
+ *   Frame_Init[=self|none|null]   host module: this program, one without the
+ *                                 services (kernel32), or none
+ *   Frame_SetAdoString=TEXT  Frame_SetParam=OPERATOR[,EXTRA]  Frame_ExecFunc=N
+ *   Frame_FreeChild  Frame_FreeAll  Video_SwitchToTV=N  Video_SwitchToMonitor=N
+ *   Video_CapturePicture
+ *   wait=MS         lets the loop run
+ *   await=TITLE     until a window of this process has that title
+ *   close=TITLE     asks that window to close (as its close box does)
+ *   windows         prints each visible window of ours: title, place, owner
+ *   shot=FILE.bmp   the whole screen, 24 bits
+ *
+ * Text arguments are turned into code page 936, as a Chinese host's are.
+ * An export may open a modal window; the steps after it run inside it.
+ * Each result is printed; a step that cannot be done ends the run with 1. */
+#include "tarvelo.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#define STEP_LIMIT_MS 10000
+#define TICK_MS 20
+
+typedef bool(TARVELO_API *init_t)(TarveloWindow, int32_t, TarveloModule, int32_t);
+typedef void(TARVELO_API *text_t)(const char *);
+typedef void(TARVELO_API *two_texts_t)(const char *, const char *);
+typedef void(TARVELO_API *number_t)(int32_t);
+typedef void(TARVELO_API *plain_t)(void);
+typedef bool(TARVELO_API *answer_t)(void);
+typedef void (*any_function_t)(void); /* what a function pointer is cast through */
+
+static const wchar_t *library_path = L"Tarvelo.dll";
+static HMODULE library;
+static HWND main_window;
+static wchar_t **steps;
+static int step_count, next_step, call_depth;
+static DWORD wait_until, step_started;
+static char work_path[MAX_PATH * 2];
+
+/* The six services. Only Frame_HaveRight and Frame_GetWorkPath are called. */
+__declspec(dllexport) void Frame_ExecSqlCmd(void) {}
+__declspec(dllexport) void Frame_GetMainHandle(void) {}
+__declspec(dllexport) void Frame_GetImageByID(void) {}
+__declspec(dllexport) void Frame_AddSystemLog(void) {}
+__declspec(dllexport) int32_t TARVELO_API Frame_HaveRight(int32_t right)
+{
+    return right == 5 ? 1 : 0;
+}
+__declspec(dllexport) const char *Frame_GetWorkPath(void)
+{
+    return work_path;
+}
+
+static void say(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    printf("\n");
+    fflush(stdout);
+}
+
+static void fail(const char *why)
+{
+    say("step %d (%ls) failed: %s", next_step + 1, steps[next_step], why);
+    fflush(stdout);
+    ExitProcess(1);
+}
+
+static char *gbk(const wchar_t *text)
+{
+    int n = WideCharToMultiByte(936, 0, text, -1, NULL, 0, NULL, NULL);
+    char *bytes = malloc(n > 0 ? (size_t)n : 1);
+    if (n <= 0 || !WideCharToMultiByte(936, 0, text, -1, bytes, n, NULL, NULL))
+        bytes[0] = 0;
+    return bytes;
+}
+
+static any_function_t export_named(const char *name)
+{
+    if (!library) {
+        library = LoadLibraryW(library_path);
+        if (!library)
+            fail("the library does not load");
+    }
+    any_function_t f = (any_function_t)GetProcAddress(library, name);
+    if (!f)
+        fail("the library lacks that export");
+    return f;
+}
+
+struct found_window {
+    const wchar_t *title;
+    HWND window;
+};
+
+static BOOL CALLBACK match_title(HWND window, LPARAM data)
+{
+    struct found_window *found = (struct found_window *)data;
+    DWORD process = 0;
+    wchar_t title[256];
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || window == main_window)
+        return TRUE;
+    GetWindowTextW(window, title, 256);
+    if (wcscmp(title, found->title) == 0) {
+        found->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND window_titled(const wchar_t *title)
+{
+    struct found_window found = {title, NULL};
+    EnumWindows(match_title, (LPARAM)&found);
+    return found.window;
+}
+
+static BOOL CALLBACK print_window(HWND window, LPARAM unused)
+{
+    (void)unused;
+    DWORD process = 0;
+    wchar_t title[256];
+    RECT place;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || window == main_window)
+        return TRUE;
+    GetWindowTextW(window, title, 256);
+    GetWindowRect(window, &place);
+    HWND owner = GetWindow(window, GW_OWNER);
+    say("window \"%ls\" at %ld,%ld size %ldx%ld owner %s", title, place.left, place.top, place.right - place.left,
+        place.bottom - place.top, owner == main_window ? "host" : owner ? "other" : "none");
+    return TRUE;
+}
+
+static int write_screen(const wchar_t *file)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    int stride = (width * 3 + 3) & ~3;
+    BITMAPINFO info = {0};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void *bits = NULL;
+    HDC screen = GetDC(NULL), memory = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    BITMAPFILEHEADER head = {0};
+    head.bfType = 0x4D42;
+    head.bfOffBits = sizeof head + sizeof info.bmiHeader;
+    head.bfSize = head.bfOffBits + (DWORD)(stride * height);
+    FILE *out = _wfopen(file, L"wb");
+    int ok = out && fwrite(&head, sizeof head, 1, out) == 1 &&
+             fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+             fwrite(bits, (size_t)stride, (size_t)height, out) == (size_t)height;
+    if (out)
+        ok = fclose(out) == 0 && ok;
+    SelectObject(memory, old);
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return ok;
+}
+
+static TarveloModule host_module(const wchar_t *which)
+{
+    if (!which || wcscmp(which, L"self") == 0)
+        return GetModuleHandleW(NULL);
+    if (wcscmp(which, L"none") == 0)
+        return GetModuleHandleW(L"kernel32.dll");
+    return NULL;
+}
+
+/* The exports. Each is called with the step counted as running, so that
+ * steps coming from a modal loop inside it know they are nested. */
+static void call_export(const char *name, const wchar_t *argument)
+{
+    any_function_t f = export_named(name);
+    ++next_step;
+    ++call_depth;
+    if (strcmp(name, "Frame_Init") == 0) {
+        bool found = ((init_t)f)((TarveloWindow)main_window, 0, host_module(argument), 0);
+        say("Frame_Init: %d", found);
+    } else if (strcmp(name, "Frame_SetAdoString") == 0) {
+        char *text = gbk(argument ? argument : L"");
+        ((text_t)f)(text);
+        free(text);
+    } else if (strcmp(name, "Frame_SetParam") == 0) {
+        const wchar_t *comma = argument ? wcschr(argument, L',') : NULL;
+        wchar_t operator_name[256] = L"";
+        if (argument)
+            wcsncpy(operator_name, argument, comma ? (size_t)(comma - argument) : 255);
+        char *first = gbk(operator_name), *second = gbk(comma ? comma + 1 : L"");
+        ((two_texts_t)f)(first, second);
+        free(first);
+        free(second);
+    } else if (strcmp(name, "Frame_FreeAll") == 0) {
+        say("Frame_FreeAll: %d", ((answer_t)f)());
+    } else if (argument) {
+        ((number_t)f)((int32_t)_wtoi(argument));
+    } else {
+        ((plain_t)f)();
+    }
+    --call_depth;
+    say("%s returned", name);
+}
+
+static const char *const export_names[] = {"Frame_Init",       "Frame_SetAdoString", "Frame_SetParam",
+                                           "Frame_ExecFunc",   "Frame_FreeChild",    "Frame_FreeAll",
+                                           "Video_SwitchToTV", "Video_SwitchToMonitor", "Video_CapturePicture"};
+
+/* Inside a call (a modal window's loop, or the library processing its
+ * messages) only the steps that look and close run; the others wait for
+ * the call to return. */
+static int wait_for_call(void)
+{
+    if (GetTickCount() - step_started > STEP_LIMIT_MS)
+        fail("the call before it did not return");
+    return 1;
+}
+
+/* Runs the next step, or finds it must wait; false when the run is over. */
+static int run_next_step(void)
+{
+    if (GetTickCount() < wait_until)
+        return 1;
+    if (next_step >= step_count) {
+        return call_depth > 0 ? wait_for_call() : 0;
+    }
+    wchar_t name[64];
+    const wchar_t *step = steps[next_step], *equals = wcschr(step, L'=');
+    const wchar_t *argument = equals ? equals + 1 : NULL;
+    size_t length = equals ? (size_t)(equals - step) : wcslen(step);
+    wcsncpy(name, step, length < 63 ? length : 63);
+    name[length < 63 ? length : 63] = 0;
+    for (size_t i = 0; i < sizeof export_names / sizeof *export_names; ++i) {
+        wchar_t wide[64];
+        MultiByteToWideChar(CP_ACP, 0, export_names[i], -1, wide, 64);
+        if (wcscmp(name, wide) == 0) {
+            if (call_depth > 0)
+                return wait_for_call();
+            step_started = GetTickCount();
+            call_export(export_names[i], argument);
+            return 1;
+        }
+    }
+    if (wcscmp(name, L"wait") == 0) {
+        wait_until = GetTickCount() + (DWORD)_wtoi(argument ? argument : L"0");
+    } else if (call_depth > 0 && (wcscmp(name, L"load") == 0 || wcscmp(name, L"unload") == 0)) {
+        return wait_for_call();
+    } else if (wcscmp(name, L"load") == 0) {
+        export_named("Frame_Init");
+    } else if (wcscmp(name, L"unload") == 0) {
+        if (!library || !FreeLibrary(library))
+            fail("the library was not loaded");
+        library = NULL;
+        say("unloaded");
+    } else if (wcscmp(name, L"await") == 0 || wcscmp(name, L"close") == 0) {
+        HWND window = window_titled(argument ? argument : L"");
+        if (!window) {
+            if (GetTickCount() - step_started > STEP_LIMIT_MS)
+                fail("no such window");
+            return 1;
+        }
+        if (name[0] == L'c')
+            PostMessageW(window, WM_CLOSE, 0, 0);
+    } else if (wcscmp(name, L"windows") == 0) {
+        EnumWindows(print_window, 0);
+    } else if (wcscmp(name, L"shot") == 0) {
+        if (!write_screen(argument ? argument : L"shot.bmp"))
+            fail("the screen could not be written");
+    } else {
+        fail("unknown step");
+    }
+    ++next_step;
+    step_started = GetTickCount();
+    return 1;
+}
+
+static LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    if (message == WM_TIMER) {
+        if (!run_next_step() && call_depth == 0)
+            PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, w, l);
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    int first = 1;
+    if (argc > 2 && wcscmp(argv[1], L"-l") == 0) {
+        library_path = argv[2];
+        first = 3;
+    }
+    steps = argv + first;
+    step_count = argc - first;
+    GetCurrentDirectoryA(sizeof work_path, work_path);
+
+    WNDCLASSW kind = {0};
+    kind.lpfnWndProc = main_window_proc;
+    kind.hInstance = GetModuleHandleW(NULL);
+    kind.hCursor = LoadCursor(NULL, IDC_ARROW);
+    kind.hbrBackground = (HBRUSH)(COLOR_APPWORKSPACE + 1);
+    kind.lpszClassName = L"Win32HostMain";
+    RegisterClassW(&kind);
+    main_window = CreateWindowW(L"Win32HostMain", L"win32-host", WS_OVERLAPPEDWINDOW, 0, 0, 1024, 740, NULL, NULL,
+                                kind.hInstance, NULL);
+    ShowWindow(main_window, SW_SHOWNORMAL);
+    step_started = GetTickCount();
+    SetTimer(main_window, 1, TICK_MS, NULL);
+
+    MSG message;
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (library)
+        FreeLibrary(library);
+    say("host done");
+    return 0;
+}
