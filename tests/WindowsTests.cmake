@@ -1,2 +1,28 @@
-# The tests of the Windows build, run under Wine (scripts/windows/wine-run)
-# by the Windows stage of scripts/run-tests.
+# The tests of the Windows build. Programs run under Wine through
+# scripts/windows/wine-run (one prefix and wineserver for the whole run);
+# the end-to-end and export checks are Python on the Linux side. The
+# Windows stage of scripts/run-tests runs them inside an X server.
+find_package(GTest REQUIRED)
+set(WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/windows/wine-run)
+set(TARVELO_MATRIX_SIM ${PROJECT_SOURCE_DIR}/build-test/tools/matrix-sim/matrix-sim
+    CACHE FILEPATH "matrix-sim of a Linux build, for the far end of the COM port")
+set(TARVELO_I686_DLL ${PROJECT_SOURCE_DIR}/build-windows-i686/dist/Tarvelo.dll
+    CACHE FILEPATH "the 32-bit Tarvelo.dll whose exports are checked too")
+
+# The platform-independent tests that build without GStreamer (the capture
+# service over scripted drivers included), and the Windows platform code.
+add_executable(windows_unit_tests
+  support/QtTestMain.cpp support/TempDir.cpp
+  framework/GbkTextTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
+  capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
+  serial/MSerialPortTest.cpp)
+target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
+add_test(NAME windows.unit COMMAND ${WINE_RUN} $<TARGET_FILE:windows_unit_tests>)
+
+add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_exports.py
+         x86_64:${CMAKE_BINARY_DIR}/dist/Tarvelo.dll i686:${TARVELO_I686_DLL})
+
+add_test(NAME windows.win32_host COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/win32_host_test.py
+         --build ${CMAKE_BINARY_DIR} --matrix-sim ${TARVELO_MATRIX_SIM} --shots ${CMAKE_BINARY_DIR}/shots)
+set_tests_properties(windows.win32_host PROPERTIES TIMEOUT 600)

@@ -17,6 +17,10 @@
  *   close=TITLE     asks that window to close (as its close box does)
  *   windows         prints each visible window of ours: title, place, owner
  *   shot=FILE.bmp   the whole screen, 24 bits
+ *   key=COMBO       a key as the user presses it, to the active window:
+ *                   [ctrl+][shift+][alt+]KEY, KEY a letter, a digit, or one of
+ *                   enter tab esc space up down left right home end back del
+ *   type=TEXT       the characters of TEXT, as typed
  *
  * Text arguments are turned into code page 936, as a Chinese host's are.
  * An export may open a modal window; the steps after it run inside it.
@@ -29,6 +33,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
+#include <wctype.h>
 
 #define STEP_LIMIT_MS 10000
 #define TICK_MS 20
@@ -73,9 +78,20 @@ static void say(const char *format, ...)
     fflush(stdout);
 }
 
+/* Output is UTF-8 whatever the console's code page. */
+static const char *utf8(const wchar_t *text)
+{
+    static char bytes[4][1024];
+    static int next;
+    char *out = bytes[next++ % 4];
+    if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, out, 1024, NULL, NULL))
+        out[0] = 0;
+    return out;
+}
+
 static void fail(const char *why)
 {
-    say("step %d (%ls) failed: %s", next_step + 1, steps[next_step], why);
+    say("step %d (%s) failed: %s", next_step + 1, utf8(steps[next_step]), why);
     fflush(stdout);
     ExitProcess(1);
 }
@@ -142,7 +158,7 @@ static BOOL CALLBACK print_window(HWND window, LPARAM unused)
     GetWindowTextW(window, title, 256);
     GetWindowRect(window, &place);
     HWND owner = GetWindow(window, GW_OWNER);
-    say("window \"%ls\" at %ld,%ld size %ldx%ld owner %s", title, place.left, place.top, place.right - place.left,
+    say("window \"%s\" at %ld,%ld size %ldx%ld owner %s", utf8(title), place.left, place.top, place.right - place.left,
         place.bottom - place.top, owner == main_window ? "host" : owner ? "other" : "none");
     return TRUE;
 }
@@ -178,6 +194,73 @@ static int write_screen(const wchar_t *file)
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
     return ok;
+}
+
+static void add_key(INPUT *inputs, int *count, WORD vk, wchar_t unicode, int up)
+{
+    INPUT *in = &inputs[(*count)++];
+    memset(in, 0, sizeof *in);
+    in->type = INPUT_KEYBOARD;
+    in->ki.wVk = vk;
+    in->ki.wScan = unicode;
+    in->ki.dwFlags = (unicode ? KEYEVENTF_UNICODE : 0) | (up ? KEYEVENTF_KEYUP : 0);
+}
+
+static WORD virtual_key(const wchar_t *name)
+{
+    static const struct { const wchar_t *name; WORD vk; } named[] = {
+        {L"enter", VK_RETURN}, {L"tab", VK_TAB}, {L"esc", VK_ESCAPE}, {L"space", VK_SPACE}, {L"up", VK_UP},
+        {L"down", VK_DOWN},    {L"left", VK_LEFT}, {L"right", VK_RIGHT}, {L"home", VK_HOME}, {L"end", VK_END},
+        {L"back", VK_BACK},    {L"del", VK_DELETE}};
+    for (size_t i = 0; i < sizeof named / sizeof *named; ++i)
+        if (wcscmp(name, named[i].name) == 0)
+            return named[i].vk;
+    if (wcslen(name) == 1 && iswalnum(name[0]))
+        return (WORD)towupper(name[0]);
+    return 0;
+}
+
+/* Modifiers down, the key down and up, modifiers up. */
+static int press_combo(const wchar_t *combo)
+{
+    static const struct { const wchar_t *prefix; WORD vk; } modifiers[] = {
+        {L"ctrl+", VK_CONTROL}, {L"shift+", VK_SHIFT}, {L"alt+", VK_MENU}};
+    INPUT inputs[16];
+    WORD held[3];
+    int count = 0, holding = 0;
+    for (int again = 1; again;) {
+        again = 0;
+        for (size_t i = 0; i < 3; ++i) {
+            size_t n = wcslen(modifiers[i].prefix);
+            if (wcsncmp(combo, modifiers[i].prefix, n) == 0) {
+                held[holding++] = modifiers[i].vk;
+                add_key(inputs, &count, modifiers[i].vk, 0, 0);
+                combo += n;
+                again = 1;
+            }
+        }
+    }
+    WORD vk = virtual_key(combo);
+    if (!vk)
+        return 0;
+    add_key(inputs, &count, vk, 0, 0);
+    add_key(inputs, &count, vk, 0, 1);
+    while (holding > 0)
+        add_key(inputs, &count, held[--holding], 0, 1);
+    return SendInput((UINT)count, inputs, sizeof *inputs) == (UINT)count;
+}
+
+static int type_text(const wchar_t *text)
+{
+    for (; *text; ++text) {
+        INPUT inputs[2];
+        int count = 0;
+        add_key(inputs, &count, 0, *text, 0);
+        add_key(inputs, &count, 0, *text, 1);
+        if (SendInput(2, inputs, sizeof *inputs) != 2)
+            return 0;
+    }
+    return 1;
 }
 
 static TarveloModule host_module(const wchar_t *which)
@@ -284,6 +367,12 @@ static int run_next_step(void)
             PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (wcscmp(name, L"windows") == 0) {
         EnumWindows(print_window, 0);
+    } else if (wcscmp(name, L"key") == 0) {
+        if (!press_combo(argument ? argument : L""))
+            fail("no such key");
+    } else if (wcscmp(name, L"type") == 0) {
+        if (!type_text(argument ? argument : L""))
+            fail("the keys were not taken");
     } else if (wcscmp(name, L"shot") == 0) {
         if (!write_screen(argument ? argument : L"shot.bmp"))
             fail("the screen could not be written");

@@ -20,7 +20,7 @@ bool logUnattended(const QString& text)
         return false;
     const char* path = std::getenv("TARVELO_MESSAGE_LOG");
     QFile log(QString::fromLocal8Bit(path));
-    if (log.open(QIODevice::Append | QIODevice::Text))
+    if (log.open(QIODevice::Append))  // one "\n" a line, on Windows too
         log.write((text + '\n').toUtf8());
     return true;
 }

@@ -18,6 +18,10 @@ namespace {
 
 constexpr DWORD DriverQueueBytes = 1000;
 
+// RTS only while sending: the driver's toggle mode where it has one, else
+// raised around each write by hand (Wine's serial driver, some USB ones).
+enum class RtsControl { Driver, Manual };
+
 // What a PortHandle points at. The send thread writes and the receive
 // thread reads at the same time (shared), while a lost line is closed and
 // opened again only with both of them out (exclusive).
@@ -30,6 +34,7 @@ struct Win32Port {
 
     LineLoss line;
     HANDLE handle = INVALID_HANDLE_VALUE;  // invalid while the line is lost
+    RtsControl rts = RtsControl::Driver;
 };
 
 std::string nameOf(const Win32Port& port)
@@ -114,7 +119,22 @@ COMMTIMEOUTS timeoutsFor(int32_t baudRate)
     return timeouts;
 }
 
-bool configure(HANDLE handle, const Win32Port& port, std::string& why)
+bool setLineFormat(HANDLE handle, DCB& dcb, Win32Port& port)
+{
+    port.rts = RtsControl::Driver;
+    if (SetCommState(handle, &dcb))
+        return true;
+    DWORD refused = GetLastError();
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    if (SetCommState(handle, &dcb)) {
+        port.rts = RtsControl::Manual;
+        return true;
+    }
+    SetLastError(refused);
+    return false;
+}
+
+bool configure(HANDLE handle, Win32Port& port, std::string& why)
 {
     if (!SetupComm(handle, DriverQueueBytes, DriverQueueBytes)) {
         why = "the driver refuses its queue sizes: " + lastError();
@@ -127,7 +147,7 @@ bool configure(HANDLE handle, const Win32Port& port, std::string& why)
         return false;
     }
     fillControlBlock(dcb, port);
-    if (!SetCommState(handle, &dcb)) {
+    if (!setLineFormat(handle, dcb, port)) {
         why = "the driver refuses the line settings: " + lastError();
         return false;
     }
@@ -215,9 +235,15 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
         std::shared_lock lock(port->line.lineMutex);
         if (port->handle == INVALID_HANDLE_VALUE)
             return 0;
+        if (port->rts == RtsControl::Manual)
+            EscapeCommFunction(port->handle, SETRTS);
         if (!WriteFile(port->handle, buf, DWORD(count), &written, nullptr)) {
             lossReason = lossReasonOfLastError();
             written = 0;
+        }
+        if (port->rts == RtsControl::Manual && lossReason.empty()) {
+            FlushFileBuffers(port->handle);  // until the last byte has left
+            EscapeCommFunction(port->handle, CLRRTS);
         }
     }
     if (!lossReason.empty())

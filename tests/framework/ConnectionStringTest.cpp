@@ -3,15 +3,32 @@
 #include "framework/ConnectionString.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace tarvelo;
+
+namespace {
+
+// SQL Server through FreeTDS on Linux; on Windows through its own driver,
+// "SQL Server" where no newer one is installed (as under Wine).
+std::string sqlServerOdbc(const std::string& host, int port)
+{
+#ifdef _WIN32
+    return "DRIVER={SQL Server};SERVER=" + host + "," + std::to_string(port) + ";DATABASE=CCTV;UID=sa;PWD=pw";
+#else
+    return "DRIVER={FreeTDS};SERVER=" + host + ";PORT=" + std::to_string(port) +
+           ";DATABASE=CCTV;UID=sa;PWD=pw;TDS_Version=7.4";
+#endif
+}
+
+}  // namespace
 
 TEST(ConnectionString, EachProviderMapsToItsDriver)
 {
     struct Case {
         const char* ado;
         const char* driver;
-        const char* database;
+        std::string database;
         const char* host;
         int port;
         const char* user;
@@ -36,13 +53,13 @@ TEST(ConnectionString, EachProviderMapsToItsDriver)
         {"Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=db", "QODBC",
          "driver={PostgreSQL Unicode};servername=db", "", -1, "", "", SqlDialect::PostgreSQL},
         {"Provider=SQLOLEDB.1;Data Source=SRV01,1500;Initial Catalog=CCTV;User ID=sa;Password=pw", "QODBC",
-         "DRIVER={FreeTDS};SERVER=SRV01;PORT=1500;DATABASE=CCTV;UID=sa;PWD=pw;TDS_Version=7.4", "", -1, "", "",
+         sqlServerOdbc("SRV01", 1500), "", -1, "", "",
          SqlDialect::SqlServer},
         {"Provider=SQLNCLI11;Data Source=SRV01;Initial Catalog=CCTV;User ID=sa;Password=pw", "QODBC",
-         "DRIVER={FreeTDS};SERVER=SRV01;PORT=1433;DATABASE=CCTV;UID=sa;PWD=pw;TDS_Version=7.4", "", -1, "", "",
+         sqlServerOdbc("SRV01", 1433), "", -1, "", "",
          SqlDialect::SqlServer},
         {"Provider=MSOLEDBSQL;Server=SRV02;Database=CCTV;UID=sa;PWD=pw", "QODBC",
-         "DRIVER={FreeTDS};SERVER=SRV02;PORT=1433;DATABASE=CCTV;UID=sa;PWD=pw;TDS_Version=7.4", "", -1, "", "",
+         sqlServerOdbc("SRV02", 1433), "", -1, "", "",
          SqlDialect::SqlServer},
     };
     for (const Case& c : cases) {
@@ -50,7 +67,7 @@ TEST(ConnectionString, EachProviderMapsToItsDriver)
         SqlConnectionTarget t = MapConnectionString(QString::fromUtf8(c.ado));
         EXPECT_EQ(t.error, "");
         EXPECT_EQ(t.driver, c.driver);
-        EXPECT_EQ(t.databaseName, c.database);
+        EXPECT_EQ(t.databaseName.toStdString(), c.database);
         EXPECT_EQ(t.hostName, c.host);
         EXPECT_EQ(t.port, c.port);
         EXPECT_EQ(t.userName, c.user);

@@ -34,6 +34,9 @@ TEST(GbkText, CharactersOutsideGbkBecomeQuestionMarks)
 {
     EXPECT_EQ(toGbk(QString::fromUtf8("a\xF0\x9F\x93\xB7" "b")), "a?b");  // a camera emoji
     EXPECT_EQ(toGbk(QString::fromUtf8("\xE2\x82\xAC")).size(), 1u);       // the euro sign is one byte
+    // No look-alikes: Windows' best fit would write "a" for "ä" and "n" for "ñ".
+    EXPECT_EQ(toGbk(QString::fromUtf8("\xC3\xA4\xC3\xB1")), "??");
+    EXPECT_FALSE(tarvelo::gbkCanHold(QString::fromUtf8("\xC3\xA4")));
 }
 
 TEST(GbkText, LongTextConvertsWhole)

@@ -1,0 +1,308 @@
+#!/usr/bin/env python3
+"""Tarvelo.dll end to end under Wine, through the plain Win32 host.
+
+The host and dist/ are copied into a folder as a site would; each case runs
+the host with its steps and checks what an independent party saw: the
+bytes at the far end of the COM port's pseudo-terminal, the matrix
+simulator's log, the settings file read with Python's GBK codec, the
+pictures on the screen. Screenshots of every window go to --shots.
+
+usage: win32_host_test.py --build BUILD_WINDOWS --matrix-sim PATH --shots DIR
+Runs inside an X server (xvfb-run) with scripts/windows/wine-run.
+"""
+import argparse
+import configparser
+import datetime
+import os
+import pty
+import shutil
+import sqlite3
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+WINE_RUN = HERE.parents[1] / "scripts/windows/wine-run"
+CONSOLE, SETTINGS, QUERY = "视频处理", "参数设置", "抓拍图片查询"
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def windows_path(path):
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+class Site:
+    """A folder holding the host, dist/ beside it and the settings file."""
+
+    def __init__(self, build, root, shots):
+        self.dir = Path(tempfile.mkdtemp(prefix="site-", dir=root))
+        shutil.copytree(build / "dist", self.dir, dirs_exist_ok=True)
+        shutil.copy(build / "host/win32/win32-host.exe", self.dir)
+        self.shots = shots
+        self.prefix = Path(subprocess.run([str(WINE_RUN.parent / "wine-prefix")], check=True,
+                                          capture_output=True, text=True).stdout.strip())
+        self.messages = self.dir / "messages.log"
+
+    def settings(self, port, extra=""):
+        text = (f"[串口]\n串口号={port}\n波特率=9600\n数据位=8\n校验位=n\n停止位=1\n"
+                f"[视频端口]\n本机=1\n主监视器=2\n[设置]\n数据库启用=0\n{extra}")
+        (self.dir / "Tarvelo.ini").write_bytes(text.encode("gbk"))
+
+    def link_com(self, n, target):
+        link = self.prefix / "dosdevices" / f"com{n}"
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(target)
+
+    def host(self, *steps, messages=False, background=False):
+        env = dict(os.environ, LANG="C.UTF-8", TARVELO_LOG=str(self.dir / "tarvelo.log"))
+        env.pop("QT_QPA_PLATFORM", None)  # real windows, on the X server's screen
+        if messages:
+            env["TARVELO_MESSAGE_LOG"] = windows_path(self.messages)
+        command = [str(WINE_RUN), "win32-host.exe", *steps]
+        if background:
+            return subprocess.Popen(command, cwd=self.dir, env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, text=True)
+        run = subprocess.run(command, cwd=self.dir, env=env, capture_output=True, text=True, timeout=120)
+        out = run.stdout + run.stderr
+        if run.returncode != 0:
+            print(out)
+        return run.returncode, out
+
+    @staticmethod
+    def shot(name):
+        return f"shot={name}.bmp"
+
+    def keep_shot(self, name):
+        bmp = self.dir / (name + ".bmp")
+        if bmp.exists():
+            subprocess.run(["convert", str(bmp), str(self.shots / (name + ".png"))], check=False)
+        return bmp
+
+
+def read_bmp(path):
+    """(width, height, rows of (r, g, b)) of a 24-bit bottom-up BMP."""
+    data = path.read_bytes()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height):
+        line = data[offset + (height - 1 - y) * stride:][:width * 3]
+        rows.append([(line[x * 3 + 2], line[x * 3 + 1], line[x * 3]) for x in range(width)])
+    return width, height, rows
+
+
+def count_near(rows, colour, tolerance=40):
+    return sum(1 for row in rows for p in row if all(abs(a - b) <= tolerance for a, b in zip(p, colour)))
+
+
+def lifecycle(site):
+    rc, out = site.host("Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "windows", site.shot("console"),
+                        "Frame_FreeAll", "unload",
+                        "Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "Frame_FreeAll", "unload")
+    site.keep_shot("console")
+    check(rc == 0 and out.count("Frame_Init: 1") == 2 and out.count("Frame_FreeAll: 1") == 2
+          and out.count("unloaded") == 2 and "host done" in out,
+          "Frame_Init to Frame_FreeAll and FreeLibrary, twice in one process")
+    check(f'window "{CONSOLE}"' in out and "owner host" in out, "the console is owned by the host's window")
+
+
+def missing_services(site):
+    site.messages.unlink(missing_ok=True)
+    rc, out = site.host("Frame_Init=none", "Frame_FreeAll", messages=True)
+    lines = site.messages.read_text(encoding="utf-8").splitlines() if site.messages.exists() else []
+    names = ["Frame_ExecSqlCmd", "Frame_GetMainFormHandle", "Frame_HaveRight", "Frame_GetImageByID",
+             "Frame_AddSystemLog", "Frame_GetWorkPath"]
+    check(rc == 0 and "Frame_Init: 0" in out and lines == [f"没有发现主程序中的{n}函数" for n in names],
+          "a module without the services: six messages in order, Frame_Init false")
+
+
+def read_for(fd, seconds):
+    got = b""
+    end = time.time() + seconds
+    os.set_blocking(fd, False)
+    while time.time() < end:
+        try:
+            got += os.read(fd, 4096)
+        except (BlockingIOError, OSError):
+            time.sleep(0.02)
+    return got
+
+
+def matrix_bytes(site):
+    master, slave = pty.openpty()
+    site.link_com(7, os.ttyname(slave))
+    site.settings(7)
+    rc, out = site.host("Frame_Init", "Video_SwitchToTV=3", "Video_SwitchToMonitor=12", "wait=400", "Frame_FreeAll")
+    got = read_for(master, 0.5)
+    check(rc == 0 and got == b"2Ma3#a1Ma12#a", f"the switches' bytes at the COM port's far end ({got!r})")
+    os.close(master)
+    os.close(slave)
+
+
+def line_returns(site):
+    """The adapter pulled out while the console runs, and plugged in again."""
+    master, slave = pty.openpty()
+    site.link_com(7, os.ttyname(slave))
+    site.settings(7)
+    host = site.host("Frame_Init", "Video_SwitchToTV=3", "wait=1500", "Video_SwitchToTV=4", "wait=3500",
+                     "Video_SwitchToTV=5", "wait=400", "Frame_FreeAll", background=True)
+    lines = []
+    reader = threading.Thread(target=lambda: lines.extend(host.stdout), daemon=True)
+    reader.start()
+    first = read_for(master, 1.0)
+    os.close(master)  # pulled out
+    os.close(slave)
+    time.sleep(1.0)
+    master, slave = pty.openpty()  # back, as another device node
+    site.link_com(7, os.ttyname(slave))
+    later = read_for(master, 6.0)
+    host.wait(timeout=60)
+    reader.join(timeout=5)
+    log = (site.dir / "tarvelo.log").read_text(errors="replace")
+    check(first == b"2Ma3#a" and later.endswith(b"2Ma5#a") and "the line is back" in log,
+          f"the line comes back after the adapter goes and returns ({first!r}, {later!r})")
+    os.close(master)
+    os.close(slave)
+
+
+def matrix_simulator(site, matrix_sim):
+    sim_dir = site.dir / "sim"
+    sim_dir.mkdir(exist_ok=True)
+    sim = subprocess.Popen([matrix_sim, "--dir", str(sim_dir), "--port", "8"], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True)
+    try:
+        for _ in range(100):
+            if (sim_dir / "COM8").exists():
+                break
+            time.sleep(0.05)
+        site.link_com(8, sim_dir / "COM8")
+        site.settings(8)
+        rc, _ = site.host("Frame_Init", "Video_SwitchToTV=3", "Video_SwitchToMonitor=12", "wait=400",
+                          "Frame_FreeAll")
+        time.sleep(0.3)
+    finally:
+        sim.terminate()
+        log = sim.communicate(timeout=10)[0]
+    check(rc == 0 and "camera 3 -> monitor 2" in log and "camera 12 -> monitor 1" in log,
+          "the matrix simulator sees both switches")
+
+
+def settings_dialog(site):
+    (site.dir / "Tarvelo.ini").unlink(missing_ok=True)
+    site.messages.unlink(missing_ok=True)
+    rc, out = site.host("Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "key=alt+p", f"await={SETTINGS}",
+                        "wait=300", site.shot("settings"), "key=ctrl+a", "type=5", "key=tab", "key=alt+d", "wait=500",
+                        "Frame_FreeAll", messages=True)
+    site.keep_shot("settings")
+    ini = configparser.ConfigParser()
+    raw = (site.dir / "Tarvelo.ini").read_bytes() if (site.dir / "Tarvelo.ini").exists() else b""
+    try:
+        ini.read_string(raw.decode("gbk"))
+    except (UnicodeDecodeError, configparser.Error) as e:
+        print(e)
+    check(rc == 0 and ini.get("串口", "串口号", fallback=None) == "5"
+          and ini.get("视频端口", "主监视器", fallback=None) == "2",
+          "the settings dialog writes a GBK file that reads back as entered")
+
+
+def picture_rows(connect, now, placeholder):
+    red = subprocess.run(["convert", "-size", "160x120", "xc:#e01010", "jpeg:-"], check=True,
+                         capture_output=True).stdout
+    db = connect()
+    cur = db.cursor()
+    for i in range(3):
+        cur.execute(f"insert into CAPPICTURE values ({placeholder}, {placeholder}, {placeholder}, {placeholder})",
+                    (i + 1, (now - datetime.timedelta(minutes=i)).strftime("%Y-%m-%d %H:%M:%S"), "张三", red))
+    db.commit()
+    db.close()
+
+
+def query_window(site, name, ado):
+    """Run as a user would, not unattended: a failure shows as a box on the shot."""
+    rc, out = site.host("Frame_Init", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=2", f"await={QUERY}",
+                        "wait=500", "key=alt+q", "wait=2000", site.shot(name), f"close={QUERY}", "wait=300",
+                        "Frame_FreeAll")
+    bmp = site.keep_shot(name)
+    red = count_near(read_bmp(bmp)[2], (0xE0, 0x10, 0x10)) if bmp.exists() else 0
+    check(rc == 0 and red > 2000, f"the query window lists the rows of {name} and shows a stored picture "
+                                  f"({red} red pixels)")
+
+
+def sqlite_query(site):
+    db = site.dir / "pictures.db"
+    con = sqlite3.connect(db)
+    con.execute("create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), PICTURE blob)")
+    con.close()
+    picture_rows(lambda: sqlite3.connect(db), datetime.datetime.now(), "?")
+    query_window(site, "query-sqlite", f"Provider=SQLite;Data Source={windows_path(db)}")
+
+
+def postgres_query(site):
+    """PostgreSQL through Wine's ODBC bridge to unixODBC's psqlODBC driver."""
+    data = Path(tempfile.mkdtemp(prefix="pg-"))
+    os.chmod(data, 0o777)
+    port = 55000 + os.getpid() % 1000
+    as_postgres = ["runuser", "-u", "postgres", "--"] if os.getuid() == 0 else []
+    bindir = sorted(Path("/usr/lib/postgresql").glob("*/bin"))[-1]
+    subprocess.run(as_postgres + [str(bindir / "initdb"), "-D", str(data / "db"), "-A", "trust", "-U", "postgres"],
+                   check=True, capture_output=True)
+    subprocess.run(as_postgres + [str(bindir / "pg_ctl"), "-D", str(data / "db"), "-w", "-l", str(data / "log"),
+                                  "-o", f"-p {port} -k {data} -h 127.0.0.1", "start"], check=True, capture_output=True)
+    try:
+        psql = ["psql", "-h", "127.0.0.1", "-p", str(port), "-U", "postgres", "-q", "-c"]
+        subprocess.run(psql + ["create table CAPPICTURE (VIDEOPORT integer, CAPTIME timestamp, "
+                               "OPERATOR char(10), PICTURE bytea)"], check=True)
+        now = datetime.datetime.now()
+        red = subprocess.run(["convert", "-size", "160x120", "xc:#e01010", "jpeg:-"], check=True,
+                             capture_output=True).stdout
+        for i in range(3):
+            when = (now - datetime.timedelta(minutes=i)).strftime("%Y-%m-%d %H:%M:%S")
+            subprocess.run(psql + [f"insert into CAPPICTURE values ({i + 1}, '{when}', '张三', "
+                                   f"decode('{red.hex()}', 'hex'))"], check=True)
+        ado = (f"Provider=MSDASQL;Driver={{PostgreSQL Unicode}};Server=127.0.0.1;Port={port};"
+               "Database=postgres;Uid=postgres;Pwd=")
+        query_window(site, "query-postgres-odbc", ado)
+    finally:
+        subprocess.run(as_postgres + [str(bindir / "pg_ctl"), "-D", str(data / "db"), "-m", "fast", "stop"],
+                       capture_output=True)
+        shutil.rmtree(data, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", type=Path, required=True)
+    parser.add_argument("--matrix-sim", required=True)
+    parser.add_argument("--shots", type=Path, required=True)
+    parser.add_argument("--only", default="")
+    args = parser.parse_args()
+    args.shots.mkdir(parents=True, exist_ok=True)
+    root = Path(tempfile.mkdtemp(prefix="tarvelo-win32-"))
+    site = Site(args.build.resolve(), root, args.shots.resolve())
+    cases = [("lifecycle", lambda: lifecycle(site)), ("missing", lambda: missing_services(site)),
+             ("bytes", lambda: matrix_bytes(site)), ("return", lambda: line_returns(site)),
+             ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
+             ("settings", lambda: settings_dialog(site)), ("sqlite", lambda: sqlite_query(site)),
+             ("postgres", lambda: postgres_query(site))]
+    for name, case in cases:
+        if not args.only or name in args.only.split(","):
+            case()
+    shutil.rmtree(root, ignore_errors=True)
+    print(f"{len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
