@@ -21,6 +21,9 @@
  *                   [ctrl+][shift+][alt+]KEY, KEY a letter, a digit, or one of
  *                   enter tab esc space up down left right home end back del
  *   type=TEXT       the characters of TEXT, as typed
+ *   press=TITLE,X,Y, release=TITLE,X,Y
+ *                   the left mouse button down or up at X,Y of that window's
+ *                   client area (a negative X counts from its right edge)
  *
  * Text arguments are turned into code page 936, as a Chinese host's are.
  * An export may open a modal window; the steps after it run inside it.
@@ -263,6 +266,41 @@ static int type_text(const wchar_t *text)
     return 1;
 }
 
+/* "TITLE,X,Y": the point on the screen, false when there is no such window. */
+static int window_point(const wchar_t *argument, POINT *point)
+{
+    wchar_t title[256];
+    const wchar_t *comma = wcschr(argument, L',');
+    if (!comma || comma - argument >= 256)
+        return 0;
+    wcsncpy(title, argument, (size_t)(comma - argument));
+    title[comma - argument] = 0;
+    HWND window = window_titled(title);
+    RECT client;
+    if (!window || !GetClientRect(window, &client))
+        return 0;
+    int x = _wtoi(comma + 1), y = 0;
+    const wchar_t *second = wcschr(comma + 1, L',');
+    if (second)
+        y = _wtoi(second + 1);
+    point->x = x < 0 ? client.right + x : x;
+    point->y = y;
+    return ClientToScreen(window, point);
+}
+
+static int mouse_button(const wchar_t *argument, int down)
+{
+    POINT point;
+    if (!window_point(argument, &point))
+        return 0;
+    SetCursorPos(point.x, point.y);
+    INPUT in;
+    memset(&in, 0, sizeof in);
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    return SendInput(1, &in, sizeof in) == 1;
+}
+
 static TarveloModule host_module(const wchar_t *which)
 {
     if (!which || wcscmp(which, L"self") == 0)
@@ -373,6 +411,12 @@ static int run_next_step(void)
     } else if (wcscmp(name, L"type") == 0) {
         if (!type_text(argument ? argument : L""))
             fail("the keys were not taken");
+    } else if (wcscmp(name, L"press") == 0 || wcscmp(name, L"release") == 0) {
+        if (!mouse_button(argument ? argument : L"", name[0] == L'p')) {
+            if (GetTickCount() - step_started > STEP_LIMIT_MS)
+                fail("no such window");
+            return 1;
+        }
     } else if (wcscmp(name, L"shot") == 0) {
         if (!write_screen(argument ? argument : L"shot.bmp"))
             fail("the screen could not be written");

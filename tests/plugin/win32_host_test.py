@@ -117,6 +117,7 @@ def lifecycle(site):
           and out.count("unloaded") == 2 and "host done" in out,
           "Frame_Init to Frame_FreeAll and FreeLibrary, twice in one process")
     check(f'window "{CONSOLE}"' in out and "owner host" in out, "the console is owned by the host's window")
+    check((site.dir / "CapPicture").is_dir(), "the default picture directory is the work path's CapPicture")
 
 
 def missing_services(site):
@@ -141,13 +142,20 @@ def read_for(fd, seconds):
     return got
 
 
+UP = f"{CONSOLE},-56,166"  # the middle of "tilt up", 112 pixels wide pad on the right
+
+
 def matrix_bytes(site):
     master, slave = pty.openpty()
     site.link_com(7, os.ttyname(slave))
     site.settings(7)
-    rc, out = site.host("Frame_Init", "Video_SwitchToTV=3", "Video_SwitchToMonitor=12", "wait=400", "Frame_FreeAll")
+    rc, out = site.host("Frame_Init", "Video_SwitchToTV=3", "Video_SwitchToMonitor=12", "wait=400",
+                        f"press={UP}", "wait=300", f"release={UP}", "wait=300",
+                        f"press={UP}", "wait=300", "Frame_FreeChild", "wait=300", "Frame_FreeAll")
     got = read_for(master, 0.5)
-    check(rc == 0 and got == b"2Ma3#a1Ma12#a", f"the switches' bytes at the COM port's far end ({got!r})")
+    # The second press is never released: hiding the console stops the head.
+    check(rc == 0 and got == b"2Ma3#a1Ma12#a1Ua0Ua1Ua0Ua",
+          f"the switches' and the held head button's bytes at the COM port's far end ({got!r})")
     os.close(master)
     os.close(slave)
 
