@@ -22,9 +22,13 @@ void setServiceAnswers(const ServiceAnswers& a)
 
 }  // namespace host
 
-// Exported from the program by name; the library finds them with dlsym on
-// the module handle it is given.
+// Exported from the program by name; the library finds them with dlsym
+// (GetProcAddress on Windows) on the module handle it is given.
+#ifdef _WIN32
+#define HOST_SERVICE extern "C" __declspec(dllexport)
+#else
 #define HOST_SERVICE extern "C" __attribute__((visibility("default")))
+#endif
 
 HOST_SERVICE int32_t TARVELO_API Frame_HaveRight(int32_t right)
 {

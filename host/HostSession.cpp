@@ -2,8 +2,13 @@
 
 #include "framework/GbkText.h"
 
+#include <QLibrary>
 #include <cstdio>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 namespace host {
 namespace {
@@ -18,10 +23,21 @@ void say(const QString& line)
         reportListener(line);
 }
 
-template <typename Function>
-bool resolve(void* library, const char* name, Function& slot)
+// The host program itself is the module that exports the services.
+void* thisProgram()
 {
-    slot = reinterpret_cast<Function>(dlsym(library, name));
+#ifdef _WIN32
+    return GetModuleHandleW(nullptr);
+#else
+    static void* const self = dlopen(nullptr, RTLD_NOW);
+    return self;
+#endif
+}
+
+template <typename Function>
+bool resolve(QLibrary& library, const char* name, Function& slot)
+{
+    slot = reinterpret_cast<Function>(library.resolve(name));
     if (!slot)
         say(QStringLiteral("host: the library does not export %1").arg(QLatin1String(name)));
     return slot != nullptr;
@@ -50,20 +66,22 @@ bool HostSession::load()
 {
     if (library_)
         return true;
-    library_ = dlopen(options_.libraryPath.toUtf8().constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library_) {
-        say(QStringLiteral("host: cannot load %1: %2").arg(options_.libraryPath, QString::fromLocal8Bit(dlerror())));
+    auto library = std::make_unique<QLibrary>(options_.libraryPath);
+    library->setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    if (!library->load()) {
+        say(QStringLiteral("host: cannot load %1: %2").arg(options_.libraryPath, library->errorString()));
         return false;
     }
-    bool ok = resolve(library_, "Frame_Init", exports_.init) &
-              resolve(library_, "Frame_SetAdoString", exports_.setAdoString) &
-              resolve(library_, "Frame_SetParam", exports_.setParam) &
-              resolve(library_, "Frame_ExecFunc", exports_.execFunc) &
-              resolve(library_, "Frame_FreeChild", exports_.freeChild) &
-              resolve(library_, "Frame_FreeAll", exports_.freeAll) &
-              resolve(library_, "Video_SwitchToTV", exports_.switchToTV) &
-              resolve(library_, "Video_SwitchToMonitor", exports_.switchToMonitor) &
-              resolve(library_, "Video_CapturePicture", exports_.capturePicture);
+    library_ = std::move(library);
+    bool ok = resolve(*library_, "Frame_Init", exports_.init) &
+              resolve(*library_, "Frame_SetAdoString", exports_.setAdoString) &
+              resolve(*library_, "Frame_SetParam", exports_.setParam) &
+              resolve(*library_, "Frame_ExecFunc", exports_.execFunc) &
+              resolve(*library_, "Frame_FreeChild", exports_.freeChild) &
+              resolve(*library_, "Frame_FreeAll", exports_.freeAll) &
+              resolve(*library_, "Video_SwitchToTV", exports_.switchToTV) &
+              resolve(*library_, "Video_SwitchToMonitor", exports_.switchToMonitor) &
+              resolve(*library_, "Video_CapturePicture", exports_.capturePicture);
     if (!ok) {
         unload();
         return false;
@@ -76,8 +94,8 @@ void HostSession::unload()
 {
     if (!library_)
         return;
-    dlclose(library_);
-    library_ = nullptr;
+    library_->unload();
+    library_.reset();
     exports_ = Exports{};
     say(QStringLiteral("host: unloaded the library"));
 }
@@ -107,9 +125,7 @@ bool HostSession::runStep(const QString& step)
 bool HostSession::call(const QString& name, const QString& argument)
 {
     if (name == "Frame_Init") {
-        // The host program itself is the module that exports the services.
-        static void* const self = dlopen(nullptr, RTLD_NOW);
-        bool found = exports_.init(options_.appWindow, 0, self, 0);
+        bool found = exports_.init(options_.appWindow, 0, thisProgram(), 0);
         say(QStringLiteral("Frame_Init -> %1").arg(yesNo(found)));
     } else if (name == "Frame_SetAdoString") {
         std::string ado = tarvelo::toGbk(argument.isEmpty() ? options_.adoString : argument);

@@ -4,9 +4,11 @@
 
 #include "tarvelo.h"
 
+#include <QLibrary>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace host {
@@ -57,7 +59,7 @@ private:
     bool call(const QString& name, const QString& argument);
 
     Options options_;
-    void* library_ = nullptr;
+    std::unique_ptr<QLibrary> library_;
     Exports exports_;
 };
 

@@ -120,6 +120,21 @@ def lifecycle(site):
     check((site.dir / "CapPicture").is_dir(), "the default picture directory is the work path's CapPicture")
 
 
+def qt_host(site, build):
+    """tarvelo-host, whose own QApplication the library then shares."""
+    shutil.copy(build / "host/tarvelo-host.exe", site.dir)
+    qt_bin = Path(os.environ.get("TARVELO_WINDOWS_CACHE", "/opt/tarvelo-windows")) / "x86_64/bin"
+    shutil.copy(qt_bin / "Qt6Test.dll", site.dir)
+    env = dict(os.environ, LANG="C.UTF-8")
+    env.pop("QT_QPA_PLATFORM", None)
+    run = subprocess.run([str(WINE_RUN), "tarvelo-host.exe", "Frame_Init", "Frame_ExecFunc=1", "wait=800",
+                          "Frame_FreeAll", "unload"], cwd=site.dir, env=env, capture_output=True, text=True,
+                         timeout=120)
+    out = run.stdout + run.stderr
+    check(run.returncode == 0 and "Frame_Init -> true" in out and "Frame_FreeAll -> true" in out
+          and "unloaded the library" in out, "tarvelo-host for Windows runs the console in its own Qt")
+
+
 def missing_services(site):
     site.messages.unlink(missing_ok=True)
     rc, out = site.host("Frame_Init=none", "Frame_FreeAll", messages=True)
@@ -300,7 +315,7 @@ def main():
     root = Path(tempfile.mkdtemp(prefix="tarvelo-win32-"))
     site = Site(args.build.resolve(), root, args.shots.resolve())
     cases = [("lifecycle", lambda: lifecycle(site)), ("missing", lambda: missing_services(site)),
-             ("bytes", lambda: matrix_bytes(site)), ("return", lambda: line_returns(site)),
+             ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)), ("return", lambda: line_returns(site)),
              ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
              ("settings", lambda: settings_dialog(site)), ("sqlite", lambda: sqlite_query(site)),
              ("postgres", lambda: postgres_query(site))]
