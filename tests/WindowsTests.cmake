@@ -14,6 +14,7 @@ set(TARVELO_I686_DLL ${PROJECT_SOURCE_DIR}/build-windows-i686/dist/Tarvelo.dll
 add_executable(windows_unit_tests
   support/QtTestMain.cpp support/TempDir.cpp
   framework/GbkTextTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
+  framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
   serial/MSerialPortTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
