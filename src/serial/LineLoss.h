@@ -9,11 +9,23 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 
 namespace tarvelo {
+
+// The settings a port was opened with; a lost line is opened again with them.
+struct LineSettings {
+    int32_t number = 0;
+    int32_t baudRate = 0;
+    int32_t dataBits = 0;
+    char parity = 'n';
+    float stopBits = 1;
+
+    std::string name() const { return "COM" + std::to_string(number); }
+};
 
 class LineLoss {
 public:

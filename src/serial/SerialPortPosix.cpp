@@ -36,13 +36,7 @@ enum class RtsControl { Driver, Manual, None };
 // What a PortHandle points at. The send thread writes and the receive
 // thread reads at the same time (shared), while a lost line is closed and
 // opened again only with both of them out (exclusive).
-struct PosixPort {
-    int32_t number = 0;
-    int32_t baudRate = 0;
-    int32_t dataBits = 0;
-    char parity = 'n';
-    float stopBits = 1;
-
+struct PosixPort : LineSettings {
     LineLoss line;
     int fd = -1;  // -1 while the line is lost
     RtsControl rts = RtsControl::None;
@@ -56,11 +50,6 @@ struct PosixPort {
 // it hung up on every empty read would cost the idle receive thread a
 // second call each pass, so it is asked on every 64th (about 70 ms).
 constexpr uint32_t HangUpCheckEvery = 64;
-
-std::string nameOf(const PosixPort& port)
-{
-    return "COM" + std::to_string(port.number);
-}
 
 struct FdCloser {
     int fd;
@@ -290,14 +279,10 @@ std::string PortDevicePath(int32_t port)
 PortHandle OpenComm(int32_t Port, int32_t BaudRate, int32_t DataBits, char Parity, float StopBits)
 {
     auto port = std::make_unique<PosixPort>();
-    port->number = Port;
-    port->baudRate = BaudRate;
-    port->dataBits = DataBits;
-    port->parity = Parity;
-    port->stopBits = StopBits;
+    static_cast<LineSettings&>(*port) = {Port, BaudRate, DataBits, Parity, StopBits};
     std::string why;
     if (!openLine(*port, why)) {
-        logLine("serial", nameOf(*port) + ": " + why);
+        logLine("serial", port->name() + ": " + why);
         return InvalidPortHandle;
     }
     return reinterpret_cast<PortHandle>(port.release());
@@ -333,7 +318,7 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
         }
     }
     if (!result.lossReason.empty())
-        port->line.markLost(nameOf(*port), result.lossReason, [&] { releaseLine(*port, false); });
+        port->line.markLost(port->name(), result.lossReason, [&] { releaseLine(*port, false); });
     return result.written;
 }
 
@@ -350,7 +335,7 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
     if (!port || max <= 0)
         return 0;
     if (port->line.lost()) {
-        port->line.tryToReturn(nameOf(*port), [&] {
+        port->line.tryToReturn(port->name(), [&] {
             std::string why;
             return openLine(*port, why);
         });
@@ -370,7 +355,7 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
             lossReason = "the line hung up";
     }
     if (!lossReason.empty())
-        port->line.markLost(nameOf(*port), lossReason, [&] { releaseLine(*port, false); });
+        port->line.markLost(port->name(), lossReason, [&] { releaseLine(*port, false); });
     return n > 0 ? int32_t(n) : 0;
 }
 

@@ -25,22 +25,11 @@ enum class RtsControl { Driver, Manual };
 // What a PortHandle points at. The send thread writes and the receive
 // thread reads at the same time (shared), while a lost line is closed and
 // opened again only with both of them out (exclusive).
-struct Win32Port {
-    int32_t number = 0;
-    int32_t baudRate = 0;
-    int32_t dataBits = 0;
-    char parity = 'n';
-    float stopBits = 1;
-
+struct Win32Port : LineSettings {
     LineLoss line;
     HANDLE handle = INVALID_HANDLE_VALUE;  // invalid while the line is lost
     RtsControl rts = RtsControl::Driver;
 };
-
-std::string nameOf(const Win32Port& port)
-{
-    return "COM" + std::to_string(port.number);
-}
 
 // The errors of a device that is gone: a USB adapter pulled out, its
 // driver unloaded, the line's far end closed.
@@ -200,14 +189,10 @@ std::string PortDevicePath(int32_t port)
 PortHandle OpenComm(int32_t Port, int32_t BaudRate, int32_t DataBits, char Parity, float StopBits)
 {
     auto port = std::make_unique<Win32Port>();
-    port->number = Port;
-    port->baudRate = BaudRate;
-    port->dataBits = DataBits;
-    port->parity = Parity;
-    port->stopBits = StopBits;
+    static_cast<LineSettings&>(*port) = {Port, BaudRate, DataBits, Parity, StopBits};
     std::string why;
     if (!openLine(*port, why)) {
-        logLine("serial", nameOf(*port) + ": " + why);
+        logLine("serial", port->name() + ": " + why);
         return InvalidPortHandle;
     }
     return reinterpret_cast<PortHandle>(port.release());
@@ -247,7 +232,7 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
         }
     }
     if (!lossReason.empty())
-        port->line.markLost(nameOf(*port), lossReason, [&] { releaseLine(*port, false); });
+        port->line.markLost(port->name(), lossReason, [&] { releaseLine(*port, false); });
     return int32_t(written);
 }
 
@@ -261,7 +246,7 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
     if (!port || max <= 0)
         return 0;
     if (port->line.lost()) {
-        port->line.tryToReturn(nameOf(*port), [&] {
+        port->line.tryToReturn(port->name(), [&] {
             std::string why;
             return openLine(*port, why);
         });
@@ -286,7 +271,7 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
         }
     }
     if (!lossReason.empty())
-        port->line.markLost(nameOf(*port), lossReason, [&] { releaseLine(*port, false); });
+        port->line.markLost(port->name(), lossReason, [&] { releaseLine(*port, false); });
     return int32_t(read);
 }
 
