@@ -14,6 +14,7 @@
  *   Video_CapturePicture
  *   wait=MS         lets the loop run
  *   await=TITLE     until a window of this process has that title
+ *   awaitfile=PATH  until that file exists (another program's go-ahead)
  *   close=TITLE     asks that window to close (as its close box does)
  *   windows         prints each visible window of ours: title, place, owner
  *   shot=FILE.bmp   the whole screen, 24 bits
@@ -403,6 +404,12 @@ static int run_next_step(void)
         }
         if (name[0] == L'c')
             PostMessageW(window, WM_CLOSE, 0, 0);
+    } else if (wcscmp(name, L"awaitfile") == 0) {
+        if (GetFileAttributesW(argument ? argument : L"") == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - step_started > STEP_LIMIT_MS)
+                fail("no such file");
+            return 1;
+        }
     } else if (wcscmp(name, L"windows") == 0) {
         EnumWindows(print_window, 0);
     } else if (wcscmp(name, L"key") == 0) {

@@ -21,7 +21,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 
@@ -145,11 +144,13 @@ def missing_services(site):
           "a module without the services: six messages in order, Frame_Init false")
 
 
-def read_for(fd, seconds):
+def read_for(fd, seconds, until=None):
+    """What arrives at a pseudo-terminal's master within `seconds`, or until
+    what arrived ends with `until`."""
     got = b""
     end = time.time() + seconds
     os.set_blocking(fd, False)
-    while time.time() < end:
+    while time.time() < end and not (until and got.endswith(until)):
         try:
             got += os.read(fd, 4096)
         except (BlockingIOError, OSError):
@@ -176,27 +177,31 @@ def matrix_bytes(site):
 
 
 def line_returns(site):
-    """The adapter pulled out while the console runs, and plugged in again."""
+    """The adapter pulled out while the console runs, and plugged in again:
+    a switch given while it is out is dropped, the one after its return
+    arrives. The host waits for the harness's go-ahead files."""
     master, slave = pty.openpty()
     site.link_com(7, os.ttyname(slave))
     site.settings(7)
-    host = site.host("Frame_Init", "Video_SwitchToTV=3", "wait=1500", "Video_SwitchToTV=4", "wait=3500",
-                     "Video_SwitchToTV=5", "wait=400", "Frame_FreeAll", background=True)
-    lines = []
-    reader = threading.Thread(target=lambda: lines.extend(host.stdout), daemon=True)
-    reader.start()
-    first = read_for(master, 1.0)
+    pulled, returned = site.dir / "pulled.flag", site.dir / "returned.flag"
+    host = site.host("Frame_Init", "Video_SwitchToTV=3", "awaitfile=pulled.flag", "wait=300", "Video_SwitchToTV=4",
+                     "awaitfile=returned.flag", "wait=2500", "Video_SwitchToTV=5", "wait=400", "Frame_FreeAll",
+                     background=True)
+    first = read_for(master, 15, until=b"2Ma3#a")
     os.close(master)  # pulled out
     os.close(slave)
+    pulled.touch()
     time.sleep(1.0)
     master, slave = pty.openpty()  # back, as another device node
     site.link_com(7, os.ttyname(slave))
-    later = read_for(master, 6.0)
-    host.wait(timeout=60)
-    reader.join(timeout=5)
+    returned.touch()
+    later = read_for(master, 15, until=b"2Ma5#a")
+    out = host.communicate(timeout=60)[0]
     log = (site.dir / "tarvelo.log").read_text(errors="replace")
-    check(first == b"2Ma3#a" and later.endswith(b"2Ma5#a") and "the line is back" in log,
+    check(host.returncode == 0 and first == b"2Ma3#a" and later == b"2Ma5#a" and "the line is back" in log,
           f"the line comes back after the adapter goes and returns ({first!r}, {later!r})")
+    if host.returncode != 0:
+        print(out)
     os.close(master)
     os.close(slave)
 
@@ -256,7 +261,7 @@ def picture_rows(connect, now, placeholder):
 def query_window(site, name, ado):
     """Run as a user would, not unattended: a failure shows as a box on the shot."""
     rc, out = site.host("Frame_Init", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=2", f"await={QUERY}",
-                        "wait=500", "key=alt+q", "wait=2000", site.shot(name), f"close={QUERY}", "wait=300",
+                        "wait=500", "key=alt+q", "wait=3000", site.shot(name), f"close={QUERY}", "wait=300",
                         "Frame_FreeAll")
     bmp = site.keep_shot(name)
     red = count_near(read_bmp(bmp)[2], (0xE0, 0x10, 0x10)) if bmp.exists() else 0
