@@ -1,9 +1,9 @@
 #include "framework/ToolkitPlatform.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QWindow>
+#include <iterator>
 #include <windows.h>
 
 namespace tarvelo {
