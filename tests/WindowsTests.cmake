@@ -16,7 +16,7 @@ add_executable(windows_unit_tests
   framework/GbkTextTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
   framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
-  serial/MSerialPortTest.cpp)
+  serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
 add_test(NAME windows.unit COMMAND ${WINE_RUN} $<TARGET_FILE:windows_unit_tests>)

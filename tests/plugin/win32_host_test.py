@@ -55,7 +55,7 @@ class Site:
 
     def settings(self, port, extra=""):
         text = (f"[串口]\n串口号={port}\n波特率=9600\n数据位=8\n校验位=n\n停止位=1\n"
-                f"[视频端口]\n本机=1\n主监视器=2\n[设置]\n数据库启用=0\n{extra}")
+                f"[视频端口]\n本机=1\n主监视器=2\n[设置]\n{extra or '数据库启用=0'}\n")
         (self.dir / "Tarvelo.ini").write_bytes(text.encode("gbk"))
 
     def link_com(self, n, target):
@@ -246,6 +246,41 @@ def settings_dialog(site):
           "the settings dialog writes a GBK file that reads back as entered")
 
 
+def djpeg_size(jpeg_bytes):
+    """(width, height) of a JPEG as djpeg decodes it, or None."""
+    run = subprocess.run(["djpeg", "-pnm"], input=jpeg_bytes, capture_output=True)
+    fields = run.stdout.split(maxsplit=3) if run.returncode == 0 else []
+    return (int(fields[1]), int(fields[2])) if len(fields) > 3 else None
+
+
+def snapshots(site):
+    """The test pattern live in the console; the host's snapshots as files,
+    then as rows of an SQLite file."""
+    master, slave = pty.openpty()  # a snapshot needs the matrix link up
+    site.link_com(7, os.ttyname(slave))
+    shutil.rmtree(site.dir / "CapPicture", ignore_errors=True)
+    db = site.dir / "snapshots.db"
+    con = sqlite3.connect(db)
+    con.execute("create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), PICTURE blob)")
+    con.close()
+    steps = ["Frame_Init", "Frame_SetParam=张三", f"Frame_SetAdoString=Provider=SQLite;Data Source={windows_path(db)}",
+             "Frame_ExecFunc=1", f"await={CONSOLE}", "wait=1000", "Video_CapturePicture", "wait=800"]
+    site.settings(7)
+    rc, _ = site.host(*steps, site.shot("console-live"), "Frame_FreeAll", messages=True)
+    bmp = site.keep_shot("console-live")
+    yellow = count_near(read_bmp(bmp)[2], (0xC0, 0xC0, 0x00), 30) if bmp.exists() else 0
+    files = list((site.dir / "CapPicture").glob("*-张三.jpg"))
+    check(rc == 0 and yellow > 3000 and len(files) == 1 and djpeg_size(files[0].read_bytes()) == (320, 240),
+          f"the test pattern shows live ({yellow} yellow pixels) and a host's snapshot is a 320x240 JPEG file")
+    site.settings(7, "数据库启用=1\n")
+    rc, _ = site.host(*steps, "Frame_FreeAll", messages=True)
+    rows = sqlite3.connect(db).execute("select OPERATOR, PICTURE from CAPPICTURE").fetchall()
+    check(rc == 0 and len(rows) == 1 and djpeg_size(rows[0][1]) == (320, 240),
+          "with the database on, the snapshot is a row whose picture djpeg decodes")
+    os.close(master)
+    os.close(slave)
+
+
 def picture_rows(connect, now, placeholder):
     red = subprocess.run(["convert", "-size", "160x120", "xc:#e01010", "jpeg:-"], check=True,
                          capture_output=True).stdout
@@ -322,7 +357,7 @@ def main():
     cases = [("lifecycle", lambda: lifecycle(site)), ("missing", lambda: missing_services(site)),
              ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)), ("return", lambda: line_returns(site)),
              ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
-             ("settings", lambda: settings_dialog(site)), ("sqlite", lambda: sqlite_query(site)),
+             ("settings", lambda: settings_dialog(site)), ("snapshots", lambda: snapshots(site)), ("sqlite", lambda: sqlite_query(site)),
              ("postgres", lambda: postgres_query(site))]
     for name, case in cases:
         if not args.only or name in args.only.split(","):

@@ -1,13 +1,43 @@
-// The Windows build has no capture driver yet: the console runs as on a
-// machine without a capture device, its status saying so.
+// The capture drivers of the Windows build: the test pattern, painted
+// in-process (the virtual site's camera where TARVELO_SITE names its file).
 
+#include "capture/device/PaintedPictures.h"
+#include "capture/device/PaintedSession.h"
 #include "capture/device/SystemDrivers.h"
 
-namespace tarvelo {
+#include <cstdlib>
 
-std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int32_t)
+namespace tarvelo {
+namespace {
+
+const std::vector<VideoMode> TestPatternModes = {
+    {160, 120, "BGRx"}, {320, 240, "BGRx"}, {352, 288, "BGRx"},   {640, 480, "BGRx"},
+    {800, 600, "BGRx"}, {1280, 720, "BGRx"}, {1920, 1080, "BGRx"},
+};
+
+class TestPatternDriver final : public CaptureDriver {
+public:
+    std::string description() const override { return "Tarvelo test pattern"; }
+    std::unique_ptr<DriverSession> connect(FrameSink& sink) override
+    {
+        PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern};
+        const char* site = std::getenv(SiteFileVariable);
+        if (site && *site) {
+            source.initial = {640, 480, "BGRx"};
+            source.paint = SitePainter(site);
+        }
+        return std::make_unique<PaintedSession>(std::move(source), sink);
+    }
+};
+
+}  // namespace
+
+std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int32_t max)
 {
-    return {};
+    std::vector<std::shared_ptr<CaptureDriver>> drivers;
+    if (max > 0)
+        drivers.push_back(std::make_shared<TestPatternDriver>());
+    return drivers;
 }
 
 }  // namespace tarvelo
