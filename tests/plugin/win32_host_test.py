@@ -228,7 +228,21 @@ def matrix_simulator(site, matrix_sim):
           "the matrix simulator sees both switches")
 
 
-def settings_dialog(site):
+def linux_reads_port(site, linux_host):
+    """The port number the Linux build's library reads from the site's
+    settings file: its console names it when the line cannot be opened."""
+    log = site.dir / "linux.log"
+    log.unlink(missing_ok=True)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TARVELO_LOG=str(log))
+    env.pop("TARVELO_COMPORTS", None)
+    subprocess.run([str(linux_host), "Frame_Init", "Frame_ExecFunc=1", "wait=300", "Frame_FreeAll"], cwd=site.dir,
+                   env=env, capture_output=True, timeout=60)
+    text = log.read_text(errors="replace") if log.exists() else ""
+    found = [line.split("serial: COM", 1)[1].split(":", 1)[0] for line in text.splitlines() if "serial: COM" in line]
+    return found[0] if found else None
+
+
+def settings_dialog(site, linux_host):
     (site.dir / "Tarvelo.ini").unlink(missing_ok=True)
     site.messages.unlink(missing_ok=True)
     rc, out = site.host("Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "key=alt+p", f"await={SETTINGS}",
@@ -244,6 +258,8 @@ def settings_dialog(site):
     check(rc == 0 and ini.get("串口", "串口号", fallback=None) == "5"
           and ini.get("视频端口", "主监视器", fallback=None) == "2",
           "the settings dialog writes a GBK file that reads back as entered")
+    port = linux_reads_port(site, linux_host)
+    check(port == "5", f"the Linux build reads the same file as port 5 ({port})")
 
 
 def djpeg_size(jpeg_bytes):
@@ -354,11 +370,12 @@ def main():
     args.shots.mkdir(parents=True, exist_ok=True)
     root = Path(tempfile.mkdtemp(prefix="tarvelo-win32-"))
     site = Site(args.build.resolve(), root, args.shots.resolve())
+    linux_host = Path(args.matrix_sim).resolve().parents[2] / "host/tarvelo-host"
     cases = [("lifecycle", lambda: lifecycle(site)), ("missing", lambda: missing_services(site)),
-             ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)), ("return", lambda: line_returns(site)),
-             ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
-             ("settings", lambda: settings_dialog(site)), ("snapshots", lambda: snapshots(site)), ("sqlite", lambda: sqlite_query(site)),
-             ("postgres", lambda: postgres_query(site))]
+             ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)),
+             ("return", lambda: line_returns(site)), ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
+             ("settings", lambda: settings_dialog(site, linux_host)), ("snapshots", lambda: snapshots(site)),
+             ("sqlite", lambda: sqlite_query(site)), ("postgres", lambda: postgres_query(site))]
     for name, case in cases:
         if not args.only or name in args.only.split(","):
             case()
