@@ -13,7 +13,7 @@ set(TARVELO_I686_DLL ${PROJECT_SOURCE_DIR}/build-windows-i686/dist/Tarvelo.dll
 # service over scripted drivers included), and the Windows platform code.
 add_executable(windows_unit_tests
   support/QtTestMain.cpp support/TempDir.cpp
-  framework/GbkTextTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
+  framework/GbkTextTest.cpp framework/IniFileTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
   framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
   serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp)

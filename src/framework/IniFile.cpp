@@ -123,16 +123,20 @@ void checkRendered(const Store& meant, const std::string& rendered, const QStrin
                            " cannot be written back without changing other settings: it is not a well-formed INI file");
 }
 
-std::string withLineEnds(std::string text, bool crlf)
+// SimpleIni ends its lines as the platform does ("\r\n" on Windows); a
+// file keeps the line ends it had, and a new one gets the platform's.
+constexpr bool NewFilesEndLinesWithCrlf = SI_NEWLINE_A[0] == '\r';
+
+std::string withLineEnds(const std::string& text, bool crlf)
 {
-    if (!crlf)
-        return text;
     std::string out;
     out.reserve(text.size() + text.size() / 16);
-    for (char c : text) {
-        if (c == '\n')
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        if (text[i] == '\n' && crlf)
             out += '\r';
-        out += c;
+        out += text[i];
     }
     return out;
 }
@@ -266,7 +270,7 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     // UTF-8. A blank line first keeps every key as it was.
     if (rendered.starts_with(Utf8Mark))
         rendered.insert(0, "\n");
-    writeAll(path_, withLineEnds(std::move(rendered), text && text->crlf));
+    writeAll(path_, withLineEnds(rendered, text ? text->crlf : NewFilesEndLinesWithCrlf));
 }
 
 void IniFile::writeInteger(const QString& section, const QString& key, int32_t value)

@@ -3,6 +3,7 @@
 // without sharing its deletion.
 
 #include "framework/FileBeside.h"
+#include "framework/IniFile.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -59,4 +60,19 @@ TEST(FileBesideWindows, NamesBeyondWhatWindowsOpensAreRefusedFirst)
     EXPECT_TRUE(FileNameFits(dir.file(QString(200, 'a'))));
     EXPECT_FALSE(FileNameFits(dir.file(QString(256, 'a'))));
     EXPECT_FALSE(FileNameFits(dir.file(QString(120, 'a') + "\\" + QString(150, 'b'))));
+}
+
+TEST(IniFileWindows, ASettingsFileHeldOpenElsewhereIsReportedAndKept)
+{
+    TempWorkDir dir;
+    QString path = dir.file("Tarvelo.ini");
+    writeBytes(path, "[s]\r\nk=1\r\n");
+    HANDLE held = holdOpen(path);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(IniFile(path).writeString("s", "k", "2"), IniFileError);
+    CloseHandle(held);
+    EXPECT_EQ(readBytes(path), "[s]\r\nk=1\r\n");
+    IniFile(path).writeString("s", "k", "3");
+    EXPECT_EQ(readBytes(path), "[s]\r\nk=3\r\n");
+    EXPECT_TRUE(leftovers(dir).isEmpty());
 }

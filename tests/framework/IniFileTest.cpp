@@ -1,14 +1,17 @@
 #include "framework/GbkText.h"
 #include "framework/IniFile.h"
-#include "support/OrdinaryUser.h"
 #include "support/TempDir.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <csignal>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include "support/OrdinaryUser.h"
+
+#include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#endif
 
 using namespace tarvelo;
 using tarvelo::test::gbk;
@@ -123,6 +126,9 @@ TEST_F(IniFileTest, AFileThatCannotBeWrittenIsReportedAndNotReplaced)
     EXPECT_EQ(ini.readString("s", "k", "def"), "def");
 }
 
+// What follows needs POSIX: a child process, permissions, links, users.
+#ifndef _WIN32
+
 // A disk that fills up half-way through a write (here a file-size limit in
 // a child process) must not cost the settings written long ago.
 TEST_F(IniFileTest, AWriteCutShortLeavesTheOldFileIntact)
@@ -184,3 +190,5 @@ TEST(IniFileInAClosedDirectory, IsWrittenInPlace)
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     });
 }
+
+#endif

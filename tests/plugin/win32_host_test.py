@@ -256,8 +256,9 @@ def settings_dialog(site, linux_host):
     except (UnicodeDecodeError, configparser.Error) as e:
         print(e)
     check(rc == 0 and ini.get("串口", "串口号", fallback=None) == "5"
-          and ini.get("视频端口", "主监视器", fallback=None) == "2",
-          "the settings dialog writes a GBK file that reads back as entered")
+          and ini.get("视频端口", "主监视器", fallback=None) == "2"
+          and raw.count(b"\r\n") == raw.count(b"\n") and b"\r\r" not in raw,
+          "the settings dialog writes a GBK file, lines ending as Windows' do, that reads back as entered")
     port = linux_reads_port(site, linux_host)
     check(port == "5", f"the Linux build reads the same file as port 5 ({port})")
 
