@@ -16,9 +16,10 @@ add_executable(windows_unit_tests
   framework/GbkTextTest.cpp framework/IniFileTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
   framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
-  serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp)
+  serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp settings/IniDataTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
+target_compile_definitions(windows_unit_tests PRIVATE PYTHON3="python3")  # its tests stay on Linux
 add_test(NAME windows.unit COMMAND ${WINE_RUN} $<TARGET_FILE:windows_unit_tests>)
 
 add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_exports.py

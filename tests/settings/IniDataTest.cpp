@@ -1,5 +1,6 @@
 #include "framework/Application.h"
 #include "framework/GbkText.h"
+#include "framework/PathSeparator.h"
 #include "settings/IniData.h"
 #include "support/TempDir.h"
 
@@ -82,7 +83,7 @@ TEST_F(IniDataTest, EveryWriteReadsBack)
     EXPECT_TRUE(bytes.contains(gbk(QStringLiteral("停止位=2"))));
     EXPECT_TRUE(bytes.contains(gbk(QStringLiteral("数据库启用=1"))));
     ini.WritePictureDir(QString());
-    EXPECT_TRUE(readBytes("Tarvelo.ini").contains(gbk(QStringLiteral("图片目录=\n"))));
+    EXPECT_TRUE(readBytes("Tarvelo.ini").replace("\r\n", "\n").contains(gbk(QStringLiteral("图片目录=\n"))));
 }
 
 TEST_F(IniDataTest, StoredTextsReadAsTheirDocumentedValues)
@@ -124,28 +125,32 @@ TEST_F(IniDataTest, BrokenFilesStillGiveDefaults)
     EXPECT_EQ(ini.ReadMonitorPort(), 2);
 }
 
+// The library joins with the platform's separator ('\\' on Windows) and
+// neither adds nor removes one beyond that.
 TEST_F(IniDataTest, PictureDirectoryFollowsTheJoiningRule)
 {
+    const QString sep{QLatin1Char(PathSeparator)};
     const QString work = dir.file("Work");
     QDir().mkdir(work);
     SetHostWorkPath(work);
-    EXPECT_EQ(ini.ReadPictureDir(), work + "/CapPicture/");
+    EXPECT_EQ(ini.ReadPictureDir(), work + sep + "CapPicture" + sep);
     EXPECT_TRUE(QFileInfo(work + "/CapPicture").isDir());
     EXPECT_FALSE(QFile::exists("Tarvelo.ini")) << "a default used is not written back";
 
-    SetHostWorkPath(work + "/");
-    EXPECT_EQ(ini.ReadPictureDir(), work + "//CapPicture/");
+    SetHostWorkPath(work + sep);
+    EXPECT_EQ(ini.ReadPictureDir(), work + sep + sep + "CapPicture" + sep);
 
     const QString pic = dir.file("Pic");
-    ini.WritePictureDir(pic + "/");
-    EXPECT_EQ(ini.ReadPictureDir(), pic + "//");
+    ini.WritePictureDir(pic + sep);
+    EXPECT_EQ(ini.ReadPictureDir(), pic + sep + sep);
     EXPECT_TRUE(QFileInfo(pic).isDir());
     ini.WritePictureDir(pic);
-    EXPECT_EQ(ini.ReadPictureDir(), pic + "/");
+    EXPECT_EQ(ini.ReadPictureDir(), pic + sep);
 }
 
 TEST_F(IniDataTest, PictureDirectoryIsCreatedWithItsParents)
 {
+    const QString sep{QLatin1Char(PathSeparator)};
     QDir().mkdir(dir.file("A"));
     ini.WritePictureDir(dir.file("A/B/C"));
     ini.ReadPictureDir();
@@ -153,22 +158,25 @@ TEST_F(IniDataTest, PictureDirectoryIsCreatedWithItsParents)
     EXPECT_TRUE(QFileInfo(dir.file("A/B/C")).isDir());
 
     ini.WritePictureDir(QStringLiteral("rel/pics"));
-    EXPECT_EQ(ini.ReadPictureDir(), "rel/pics/");
+    EXPECT_EQ(ini.ReadPictureDir(), "rel/pics" + sep);
     EXPECT_TRUE(QFileInfo(dir.file("rel/pics")).isDir());
 
     ini.WritePictureDir(QStringLiteral("p"));  // too short to be created
-    EXPECT_EQ(ini.ReadPictureDir(), "p/");
+    EXPECT_EQ(ini.ReadPictureDir(), "p" + sep);
     EXPECT_FALSE(QFile::exists(dir.file("p")));
 }
 
 TEST_F(IniDataTest, WithoutAWorkPathTheDirectoryIsAtTheRoot)
 {
+    const QString sep{QLatin1Char(PathSeparator)};
     bool existed = QFileInfo::exists("/CapPicture");
-    EXPECT_EQ(ini.ReadPictureDir(), "/CapPicture/");
+    EXPECT_EQ(ini.ReadPictureDir(), sep + "CapPicture" + sep);
     if (!existed)
         QDir().rmdir("/CapPicture");
 }
 
+// Python's GBK reader runs beside the Linux build only.
+#ifndef _WIN32
 TEST_F(IniDataTest, AnIndependentGbkReaderReadsWhatWeWrite)
 {
     ini.WritePortParam({3, 19200, 7, 'o', 1});
@@ -204,3 +212,5 @@ TEST_F(IniDataTest, WeReadWhatAnIndependentGbkReaderWrites)
     EXPECT_EQ(p.Parity, 'e');
     EXPECT_EQ(p.StopBits, 2);
 }
+
+#endif
