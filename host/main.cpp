@@ -83,6 +83,9 @@ int main(int argc, char** argv)
 {
     if (noDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The scripted user fills in file dialogs as Qt widgets; Windows' own
+    // dialogs would be out of its reach.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarvelo-host"));
 

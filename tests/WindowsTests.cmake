@@ -16,11 +16,17 @@ add_executable(windows_unit_tests
   framework/GbkTextTest.cpp framework/IniFileTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
   framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
-  serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp settings/IniDataTest.cpp)
+  serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp settings/IniDataTest.cpp
+  playback/PlayerFormatsTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
-target_compile_definitions(windows_unit_tests PRIVATE PYTHON3="python3")  # its tests stay on Linux
+# Wine names Linux paths from drive Z:, the root.
+target_compile_definitions(windows_unit_tests PRIVATE PYTHON3="python3"  # its tests stay on Linux
+  TARVELO_MEDIA_LIST="Z:${CMAKE_CURRENT_SOURCE_DIR}/playback/media.txt")
+add_test(NAME windows.media COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/playback/media.py ${CMAKE_BINARY_DIR}/media)
+set_tests_properties(windows.media PROPERTIES FIXTURES_SETUP media)
 add_test(NAME windows.unit COMMAND ${WINE_RUN} $<TARGET_FILE:windows_unit_tests>)
+set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED media ENVIRONMENT "TARVELO_TEST_MEDIA=Z:${CMAKE_BINARY_DIR}/media")
 
 add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_exports.py
          x86_64:${CMAKE_BINARY_DIR}/dist/Tarvelo.dll i686:${TARVELO_I686_DLL})

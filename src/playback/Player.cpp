@@ -247,12 +247,6 @@ void Player::pause()
         waitForState(pipeline_->element.get(), GST_STATE_PAUSED);
 }
 
-// The recording stops where it is, as a media player's stop does.
-void Player::stop()
-{
-    pause();
-}
-
 void Player::seekTo(int64_t ms)
 {
     if (!pipeline_)
@@ -261,26 +255,6 @@ void Player::seekTo(int64_t ms)
     gst_element_seek_simple(pipeline_->element.get(), GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                             ms * GST_MSECOND);
     gst_element_get_state(pipeline_->element.get(), nullptr, nullptr, StateWait);
-}
-
-void Player::next()
-{
-    seekTo(lengthMs_);
-}
-
-void Player::previous()
-{
-    seekTo(0);
-}
-
-void Player::step()
-{
-    seekTo(positionMs() + lengthMs_ / 10);
-}
-
-void Player::back()
-{
-    seekTo(positionMs() - lengthMs_ / 10);
 }
 
 int64_t Player::positionMs() const

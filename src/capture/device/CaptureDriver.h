@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,15 @@ struct RecordingProgress {
     uint32_t lastError = 0;  // a CaptureStatusCode, 0 for none
     bool fileExists = false;
 };
+
+// What the status line says when a recording ends.
+inline std::string RecordingSummary(uint32_t frames, uint32_t dropped, uint32_t elapsedMs)
+{
+    char summary[96];
+    std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.", frames, dropped,
+                  elapsedMs / 1000, elapsedMs % 1000);
+    return summary;
+}
 
 // A connected device. Every request comes from the thread that connected
 // it; only the FrameSink hears from the device's own threads.

@@ -7,7 +7,6 @@
 #include "framework/Log.h"
 
 #include <QFile>
-#include <cstdio>
 
 namespace tarvelo {
 
@@ -342,10 +341,7 @@ void GstSession::finishRecording(const BusEvent& end)
     lastError_ = end.error;
     removeRecorder();
     recording_ = false;
-    char summary[96];
-    std::snprintf(summary, sizeof summary, "Captured %u frames (%u dropped) %u.%03u sec.", framesRecorded_.load(),
-                  framesDroppedAtEnd_, elapsed / 1000, elapsed % 1000);
-    sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, summary);
+    sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, RecordingSummary(framesRecorded_, framesDroppedAtEnd_, elapsed));
     sink_.statusChanged(end.error ? int32_t(end.error) : IDS_CAP_END, end.text);
 }
 

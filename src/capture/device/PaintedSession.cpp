@@ -2,6 +2,8 @@
 
 #include "framework/Log.h"
 
+#include <QFile>
+
 #include <algorithm>
 
 namespace tarvelo {
@@ -54,6 +56,11 @@ void PaintedSession::paintFrames()
                             uint32_t(elapsed.count()), 0, KeyFrameDone};
             sink_.frameArrived(frame, &header);
         });
+        {
+            std::lock_guard recording(recorderMutex_);
+            if (recorder_)
+                recorder_->offer(frame);
+        }
         std::lock_guard lock(mutex_);
         newest_ = std::move(frame);
         ++frameCount_;
@@ -106,21 +113,74 @@ bool PaintedSession::grab(QImage& frame)
     return !frame.isNull();
 }
 
-// Recording needs the platform's file writer, which this session has not.
-bool PaintedSession::startRecording(const RecordingRequest&)
+bool PaintedSession::startRecording(const RecordingRequest& request)
 {
-    logLine("capture", "this driver cannot record yet");
-    return false;
+    if (recorder_)
+        return false;
+    if (!request.file.isEmpty() && !source_.openFile) {
+        logLine("capture", "this driver cannot record to a file");
+        return false;
+    }
+    if (request.parms.fCaptureAudio)
+        logLine("capture", "this driver has no sound input: the recording has pictures only");
+    const uint64_t id = ++recordingId_;
+    auto endedByItself = [this, id] {
+        owner_.post([this, id] {
+            if (recordingId_ == id)
+                finishRecording();
+        });
+    };
+    std::string why;
+    auto recorder = PaintedRecorder::start(request, frameSize(), source_.openFile, sink_, endedByItself, why);
+    if (!recorder) {
+        logLine("capture", "the recording cannot start: " + why);
+        lastProgress_ = RecordingProgress{};
+        lastProgress_.lastError = IDS_CAP_FILE_OPEN_ERROR;
+        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR, "Error: cannot open the capture file " + request.file.toStdString());
+        return false;
+    }
+    {
+        std::lock_guard lock(recorderMutex_);
+        recorder_ = std::move(recorder);
+    }
+    recordingFile_ = request.file;
+    sink_.statusChanged(IDS_CAP_BEGIN, "Capture Start");
+    return true;
 }
 
 bool PaintedSession::stopRecording()
 {
-    return false;
+    if (!recorder_)
+        return true;
+    finishRecording();
+    return lastProgress_.lastError == 0;
+}
+
+void PaintedSession::finishRecording()
+{
+    std::unique_ptr<PaintedRecorder> recorder;
+    {
+        std::lock_guard lock(recorderMutex_);
+        recorder = std::move(recorder_);
+    }
+    if (!recorder)
+        return;
+    ++recordingId_;  // an end posted by this recording is seen to now
+    RecordingEnd end = recorder->finish();
+    lastProgress_ = recorder->progress();
+    lastProgress_.capturing = false;
+    lastProgress_.lastError = end.error;
+    sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, RecordingSummary(lastProgress_.frames, lastProgress_.dropped, end.elapsedMs));
+    sink_.statusChanged(end.error ? int32_t(end.error) : IDS_CAP_END, end.text);
 }
 
 RecordingProgress PaintedSession::progress()
 {
-    return {};
+    RecordingProgress p = recorder_ ? recorder_->progress() : lastProgress_;
+    if (!recorder_)
+        p.elapsedMs = 0;
+    p.fileExists = !recordingFile_.isEmpty() && QFile::exists(recordingFile_);
+    return p;
 }
 
 VideoMode PaintedSession::mode()

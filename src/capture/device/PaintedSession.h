@@ -6,6 +6,8 @@
 // connect and stops and joins it when the session goes.
 
 #include "capture/device/CaptureDriver.h"
+#include "capture/device/PaintedRecorder.h"
+#include "framework/PostedRequests.h"
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +27,7 @@ struct PaintedSource {
     // Paints the picture `elapsed` after the session began into `frame`
     // (RGB32, the mode's size). Runs on the painter thread only.
     std::function<void(QImage& frame, std::chrono::milliseconds elapsed)> paint;
+    RecordingFileOpener openFile;  // null: the session cannot record to a file
 };
 
 class PaintedSession final : public DriverSession {
@@ -46,6 +49,7 @@ public:
 private:
     void paintFrames();
     QImage paintOne(std::chrono::milliseconds elapsed);
+    void finishRecording();
 
     PaintedSource source_;
     FrameSink& sink_;
@@ -55,6 +59,14 @@ private:
     VideoMode mode_;
     QImage newest_;
     uint64_t frameCount_ = 0;
+
+    // The recording: made and finished by the owner, offered pictures by the painter.
+    PostedRequests owner_;  // lives in the owning thread: a recording's own end is posted to it
+    std::mutex recorderMutex_;
+    std::unique_ptr<PaintedRecorder> recorder_;
+    uint64_t recordingId_ = 0;
+    RecordingProgress lastProgress_;
+    QString recordingFile_;
 
     std::atomic<bool> stopping_{false};
     std::thread painter_;  // last: it starts once everything above is made

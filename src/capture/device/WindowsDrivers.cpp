@@ -1,5 +1,6 @@
 // The capture drivers of the Windows build: the test pattern, painted
-// in-process (the virtual site's camera where TARVELO_SITE names its file).
+// in-process (the virtual site's camera where TARVELO_SITE names its file),
+// and recorded through AVIFile.
 
 #include "capture/device/PaintedPictures.h"
 #include "capture/device/PaintedSession.h"
@@ -20,7 +21,7 @@ public:
     std::string description() const override { return "Tarvelo test pattern"; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
-        PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern};
+        PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern, OpenAviRecording};
         const char* site = std::getenv(SiteFileVariable);
         if (site && *site) {
             source.initial = {640, 480, "BGRx"};

@@ -5,10 +5,13 @@
 #include "capture/device/PaintedPictures.h"
 #include "capture/device/PaintedSession.h"
 #include "capture/site/SiteScene.h"
+#include "framework/JpegImage.h"
 #include "support/PictureDifference.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
 #include <atomic>
+#include <mutex>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -24,11 +27,74 @@ public:
         if (header->dwBytesUsed == uint32_t(frame.sizeInBytes()))
             ++frames;
     }
-    void videoRecorded(VIDEOHDR*) override {}
+    void videoRecorded(VIDEOHDR*) override { ++recorded; }
     void audioRecorded(WAVEHDR*) override {}
-    void statusChanged(int32_t, const std::string&) override {}
+    void statusChanged(int32_t id, const std::string& text) override
+    {
+        std::lock_guard lock(mutex);
+        statuses.push_back(std::to_string(id) + " " + text);
+    }
+    std::vector<std::string> statusesNow()
+    {
+        std::lock_guard lock(mutex);
+        return statuses;
+    }
     std::atomic<int> frames{0};
+    std::atomic<int> recorded{0};
+    std::mutex mutex;
+    std::vector<std::string> statuses;
 };
+
+// A recording kept in memory; it refuses frames past `room`.
+struct MemoryRecording {
+    std::mutex mutex;
+    std::vector<QByteArray> frames;
+    bool closed = false;
+    size_t room = 1000;
+};
+
+RecordingFileOpener memoryFile(std::shared_ptr<MemoryRecording> kept)
+{
+    return [kept](const QString& path, const RecordingFormat&, std::string& why) -> std::unique_ptr<RecordingFile> {
+        class File final : public RecordingFile {
+        public:
+            explicit File(std::shared_ptr<MemoryRecording> k) : kept_(std::move(k)) {}
+            bool addFrame(const QByteArray& jpeg, std::string& why) override
+            {
+                std::lock_guard lock(kept_->mutex);
+                if (kept_->frames.size() >= kept_->room)
+                    return why = "the disk is full", false;
+                kept_->frames.push_back(jpeg);
+                return true;
+            }
+            bool close(std::string&) override { return kept_->closed = true; }
+
+        private:
+            std::shared_ptr<MemoryRecording> kept_;
+        };
+        if (path.contains("missing/"))
+            return why = "no such folder", nullptr;
+        return std::make_unique<File>(kept);
+    };
+}
+
+RecordingRequest recordingFor(const QString& file, uint16_t timeLimit)
+{
+    RecordingRequest request{file, {}, {}};
+    request.parms.dwRequestMicroSecPerFrame = 100000;  // 10 frames a second
+    request.parms.fLimitEnabled = timeLimit > 0;
+    request.parms.wTimeLimit = timeLimit;
+    return request;
+}
+
+bool waitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 400 && !done(); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
 
 PaintedSource source(std::function<void(QImage&, std::chrono::milliseconds)> paint)
 {
@@ -59,7 +125,46 @@ TEST(PaintedSession, PicturesFlowGrabsAreNewAndANewSizeIsTakenAtOnce)
 
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_GE(sink.frames.load(), 5);  // 15 are due: the rate is kept, give or take a slow machine
-    EXPECT_FALSE(session.startRecording({}));
+    EXPECT_FALSE(session.startRecording(recordingFor("x.avi", 0)));  // no file writer was given
+}
+
+// A time limit ends the recording by itself, at its frame rate; a full disk
+// ends it with its error; a file that cannot be made is never begun.
+TEST(PaintedSession, RecordingsKeepTheirRateEndAtTheLimitAndSayWhyTheyFailed)
+{
+    CountingSink sink;
+    auto kept = std::make_shared<MemoryRecording>();
+    PaintedSource painted = source([](QImage& frame, std::chrono::milliseconds) { frame.fill(Qt::blue); });
+    painted.openFile = memoryFile(kept);
+    PaintedSession session(std::move(painted), sink);
+
+    ASSERT_TRUE(session.startRecording(recordingFor("limited.avi", 1)));
+    EXPECT_FALSE(session.startRecording(recordingFor("second.avi", 0)));
+    ASSERT_TRUE(waitFor([&] { return !session.progress().capturing; }));
+    EXPECT_TRUE(kept->closed);
+    ASSERT_EQ(kept->frames.size(), 10u);  // one second at 10 a second, gaps repeated
+    EXPECT_EQ(sink.recorded.load(), 10);
+    QImage first = DecodeJpeg(kept->frames.front());
+    EXPECT_EQ(first.size(), QSize(160, 120));
+    QImage blue(160, 120, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    EXPECT_LT(PictureDifference(first, blue), 3.0);  // the picture as painted
+    std::vector<std::string> statuses = sink.statusesNow();
+    ASSERT_EQ(statuses.size(), 3u);
+    EXPECT_EQ(statuses[0], "300 Capture Start");
+    EXPECT_EQ(statuses[1].rfind("503 Captured 10 frames (", 0), 0u) << statuses[1];
+    EXPECT_EQ(statuses[2], "301 Capture End");
+
+    kept->frames.clear();
+    kept->room = 3;
+    ASSERT_TRUE(session.startRecording(recordingFor("full.avi", 0)));
+    ASSERT_TRUE(waitFor([&] { return !session.progress().capturing; }));
+    EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_WRITEERROR));
+    EXPECT_EQ(sink.statusesNow().back(), "434 Error: cannot write the capture file (disk full?)");
+
+    EXPECT_FALSE(session.startRecording(recordingFor("missing/x.avi", 0)));
+    EXPECT_EQ(sink.statusesNow().back(), "419 Error: cannot open the capture file missing/x.avi");
+    EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_FILE_OPEN_ERROR));
 }
 
 TEST(PaintedSession, TheSitesCameraWhileItsFileNamesOneElseTheTestPattern)

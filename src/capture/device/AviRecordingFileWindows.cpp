@@ -1,0 +1,154 @@
+// Recordings written through AVIFile: ready-made JPEGs stored as "MJPG"
+// key frames, so no codec of the machine's is asked for; the index is
+// written when the stream and file are released, and the file is flushed
+// to the disk after that.
+
+#include "capture/device/RecordingFile.h"
+
+#include "framework/WindowsError.h"
+
+#include <QDir>
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <cstdio>
+
+namespace tarvelo {
+namespace {
+
+std::string aviErrorText(const char* what, HRESULT result)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%s failed (AVIFile error 0x%08lX)", what, static_cast<unsigned long>(result));
+    return text;
+}
+
+// AVIFile's own COM objects belong to the thread that made them.
+class ComOnThisThread {
+public:
+    ComOnThisThread() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+    ~ComOnThisThread()
+    {
+        if (ok_)
+            CoUninitialize();
+    }
+    ComOnThisThread(const ComOnThisThread&) = delete;
+    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
+
+private:
+    bool ok_;
+};
+
+class AviRecordingFile final : public RecordingFile {
+public:
+    AviRecordingFile(std::wstring path, const RecordingFormat& format) : path_(std::move(path)), format_(format)
+    {
+        AVIFileInit();
+    }
+    ~AviRecordingFile() override
+    {
+        release();
+        AVIFileExit();
+    }
+
+    bool open(std::string& why);
+    bool addFrame(const QByteArray& jpeg, std::string& why) override;
+    bool close(std::string& why) override;
+
+private:
+    void release();
+
+    ComOnThisThread com_;
+    std::wstring path_;
+    RecordingFormat format_;
+    PAVIFILE file_ = nullptr;
+    PAVISTREAM stream_ = nullptr;
+    LONG written_ = 0;
+};
+
+bool AviRecordingFile::open(std::string& why)
+{
+    DeleteFileW(path_.c_str());  // AVIFile would otherwise keep what an old file had past our end
+    HRESULT result = AVIFileOpenW(&file_, path_.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_WRITE, nullptr);
+    if (FAILED(result)) {
+        file_ = nullptr;
+        why = aviErrorText("AVIFileOpen", result);
+        return false;
+    }
+    const LONG width = format_.frameSize.width(), height = format_.frameSize.height();
+    AVISTREAMINFOW info{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+    info.dwScale = format_.microSecPerFrame;
+    info.dwRate = 1000000;
+    info.dwSuggestedBufferSize = DWORD(width * height * 3);
+    SetRect(&info.rcFrame, 0, 0, width, height);
+    if (FAILED(result = AVIFileCreateStreamW(file_, &stream_, &info))) {
+        stream_ = nullptr;
+        why = aviErrorText("AVIFileCreateStream", result);
+        return false;
+    }
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = mmioFOURCC('M', 'J', 'P', 'G');
+    header.biSizeImage = DWORD(width * height * 3);
+    if (FAILED(result = AVIStreamSetFormat(stream_, 0, &header, sizeof header))) {
+        why = aviErrorText("AVIStreamSetFormat", result);
+        return false;
+    }
+    return true;
+}
+
+bool AviRecordingFile::addFrame(const QByteArray& jpeg, std::string& why)
+{
+    HRESULT result = AVIStreamWrite(stream_, written_, 1, const_cast<char*>(jpeg.constData()), LONG(jpeg.size()),
+                                    AVIIF_KEYFRAME, nullptr, nullptr);
+    if (FAILED(result)) {
+        why = aviErrorText("AVIStreamWrite", result);
+        return false;
+    }
+    ++written_;
+    return true;
+}
+
+void AviRecordingFile::release()
+{
+    if (stream_)
+        AVIStreamRelease(stream_);
+    if (file_)
+        AVIFileRelease(file_);
+    stream_ = nullptr;
+    file_ = nullptr;
+}
+
+// The index and headers are written as the file is let go; only then is
+// everything in it, and it goes to the disk before the recording is done.
+bool AviRecordingFile::close(std::string& why)
+{
+    release();
+    HANDLE handle = CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool flushed = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+    if (!flushed)
+        why = "cannot flush the recording to the disk: " + windowsErrorText(GetLastError());
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    return flushed;
+}
+
+}  // namespace
+
+std::unique_ptr<RecordingFile> OpenAviRecording(const QString& path, const RecordingFormat& format, std::string& why)
+{
+    auto file = std::make_unique<AviRecordingFile>(QDir::toNativeSeparators(path).toStdWString(), format);
+    if (!file->open(why))
+        return nullptr;
+    return file;
+}
+
+}  // namespace tarvelo
