@@ -1,6 +1,7 @@
 #include "StepRunner.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <cstdio>
 #include <unistd.h>
 
@@ -10,7 +11,8 @@ namespace {
 constexpr int TickMs = 20;
 constexpr qint64 StepLimitMs = 10000;
 
-const QStringList UserSteps = {"press", "release", "click", "set", "file", "shot", "close", "expect", "await"};
+const QStringList UserSteps = {"press",  "release", "click", "set",      "file",
+                               "shot",   "close",   "expect", "await", "awaitfile"};
 
 void say(const QString& line)
 {
@@ -132,6 +134,8 @@ StepRunner::Outcome StepRunner::runUserStep(const QString& name, const QString& 
         return checkText(argument);
     if (name == "await")
         return awaitWord(argument);
+    if (name == "awaitfile")
+        return awaitFile(argument);
     QString problem;
     if (name == "press")
         problem = user_.press(argument);
@@ -165,6 +169,24 @@ StepRunner::Outcome StepRunner::checkText(const QString& argument)
     lastProblem_ = found ? QStringLiteral("%1 says \"%2\", not \"%3\"").arg(name, text, expected)
                          : "no control " + name;
     return Outcome::Again;
+}
+
+// Where standard input cannot be watched (a Windows host under Wine), the
+// other side answers by making the file; the word is its name.
+StepRunner::Outcome StepRunner::awaitFile(const QString& path)
+{
+    const QString word = QFileInfo(path).fileName();
+    if (!announced_) {
+        say("waiting for " + word);
+        announced_ = true;
+    }
+    stepClock_.restart();  // the other side takes what time it needs
+    if (!QFileInfo::exists(path)) {
+        lastProblem_ = "no file " + path;
+        return Outcome::Again;
+    }
+    say("heard " + word);
+    return Outcome::Done;
 }
 
 StepRunner::Outcome StepRunner::awaitWord(const QString& word)

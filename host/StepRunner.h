@@ -51,6 +51,7 @@ private:
     Outcome runUserStep(const QString& name, const QString& argument);
     Outcome checkText(const QString& argument);
     Outcome awaitWord(const QString& word);
+    Outcome awaitFile(const QString& path);
     void readInput();
     void fail(int index, const QString& why);
     void finish(bool ok);

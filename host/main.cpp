@@ -94,7 +94,7 @@ int main(int argc, char** argv)
         "Stand-in host of the Tarvelo plug-in. Steps: an export name, with =argument where it takes one "
         "(Frame_ExecFunc=1, Video_SwitchToTV=5, Frame_SetParam=operator,extra), load, unload, wait=MS, "
         "or what a user does: press=, release=, click=CONTROL, set=CONTROL,VALUE, file=PATH, shot=NAME, close, "
-        "expect=CONTROL,TEXT, await=WORD."));
+        "expect=CONTROL,TEXT, await=WORD (a line on standard input), awaitfile=PATH (the file made)."));
     parser.addHelpOption();
     QCommandLineOption library({"l", "library"}, "The plug-in to load.", "path", TARVELO_DEFAULT_LIBRARY);
     QCommandLineOption right("right", "What Frame_HaveRight answers.", "n", "1");

@@ -4,8 +4,9 @@
 # Windows stage of scripts/run-tests runs them inside an X server.
 find_package(GTest REQUIRED)
 set(WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/windows/wine-run)
-set(TARVELO_MATRIX_SIM ${PROJECT_SOURCE_DIR}/build-test/tools/matrix-sim/matrix-sim
-    CACHE FILEPATH "matrix-sim of a Linux build, for the far end of the COM port")
+set(TARVELO_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build-test
+    CACHE PATH "a Linux build, whose matrix-sim is the far end of the COM port")
+set(TARVELO_MATRIX_SIM ${TARVELO_LINUX_BUILD}/tools/matrix-sim/matrix-sim)
 set(TARVELO_I686_DLL ${PROJECT_SOURCE_DIR}/build-windows-i686/dist/Tarvelo.dll
     CACHE FILEPATH "the 32-bit Tarvelo.dll whose exports are checked too")
 
@@ -34,3 +35,8 @@ add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin
 add_test(NAME windows.win32_host COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/win32_host_test.py
          --build ${CMAKE_BINARY_DIR} --matrix-sim ${TARVELO_MATRIX_SIM} --shots ${CMAKE_BINARY_DIR}/shots)
 set_tests_properties(windows.win32_host PROPERTIES TIMEOUT 600)
+
+# The virtual site's tour with this build, as `scripts/run-demo windows` runs it.
+add_test(NAME windows.tour COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/tour --windows ${CMAKE_BINARY_DIR}
+         --build ${TARVELO_LINUX_BUILD} --work ${CMAKE_BINARY_DIR}/tour)
+set_tests_properties(windows.tour PROPERTIES TIMEOUT 600)

@@ -29,6 +29,7 @@ struct Win32Port : LineSettings {
     LineLoss line;
     HANDLE handle = INVALID_HANDLE_VALUE;  // invalid while the line is lost
     RtsControl rts = RtsControl::Driver;
+    std::string returnFailure;  // why the last attempt to reopen a lost line failed
 };
 
 // The errors of a device that is gone: a USB adapter pulled out, its
@@ -248,7 +249,11 @@ int32_t ReadComm(PortHandle handle, uint8_t* buf, int32_t max)
     if (port->line.lost()) {
         port->line.tryToReturn(port->name(), [&] {
             std::string why;
-            return openLine(*port, why);
+            bool opened = openLine(*port, why);
+            if (!opened && why != port->returnFailure)
+                logLine("serial", port->name() + ": still lost: " + why);  // once for each new reason
+            port->returnFailure = opened ? std::string() : why;
+            return opened;
         });
         return 0;
     }

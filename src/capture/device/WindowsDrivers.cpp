@@ -23,10 +23,8 @@ public:
     {
         PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern, OpenAviRecording};
         const char* site = std::getenv(SiteFileVariable);
-        if (site && *site) {
-            source.initial = {640, 480, "BGRx"};
+        if (site && *site)
             source.paint = SitePainter(site);
-        }
         return std::make_unique<PaintedSession>(std::move(source), sink);
     }
 };
