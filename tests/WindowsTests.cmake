@@ -18,7 +18,7 @@ add_executable(windows_unit_tests
   framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
   serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp settings/IniDataTest.cpp
-  playback/PlayerFormatsTest.cpp)
+  playback/PlayerFormatsTest.cpp capture/device/WindowsDriversTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
 # Wine names Linux paths from drive Z:, the root.

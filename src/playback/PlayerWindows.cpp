@@ -8,85 +8,28 @@
 #include "playback/Player.h"
 
 #include "framework/Log.h"
-#include "framework/WindowsError.h"
+#include "media/DirectShowSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include <windows.h>
-#include <dshow.h>
-#include <errors.h>
-#include <qedit.h>
-#include <wrl/client.h>
-
 #include <algorithm>
-#include <thread>
 #include <vector>
 
-extern "C" const CLSID CLSID_SampleGrabber;
 extern "C" const CLSID CLSID_NullRenderer;
 
 namespace tarvelo {
-
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr LONGLONG UnitsPerMs = 10000;  // DirectShow counts time in 100 ns
 constexpr DWORD StateWaitMs = 5000;
 
-// DirectShow's own text where it has one; Wine's says only the number.
-std::string directShowText(const char* what, HRESULT result)
-{
-    wchar_t text[MAX_ERROR_TEXT_LEN] = {};
-    AMGetErrorTextW(result, text, MAX_ERROR_TEXT_LEN);
-    std::string said = QString::fromWCharArray(text).trimmed().toStdString();
-    if (said.empty() || said.rfind("Error: 0x", 0) == 0) {
-        if (HRESULT_FACILITY(result) == FACILITY_WIN32)
-            return std::string(what) + ": " + windowsErrorText(HRESULT_CODE(result));
-        switch (result) {
-        case VFW_E_CANNOT_RENDER:
-        case VFW_E_CANNOT_CONNECT:
-        case VFW_E_NO_ACCEPTABLE_TYPES:
-            said = "no decoder here takes this stream";
-            break;
-        case VFW_E_UNSUPPORTED_STREAM:
-        case VFW_E_UNKNOWN_FILE_TYPE:
-        case VFW_E_INVALID_FILE_FORMAT:
-            said = "the file is not of a kind DirectShow reads";
-            break;
-        default:
-            said = "DirectShow error";
-        }
-    }
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
-    return std::string(what) + ": " + said + " (" + code + ")";
-}
-
 void check(HRESULT result, const char* what)
 {
     if (FAILED(result))
-        throw PlayerError(directShowText(what, result));
+        throw PlayerError(DirectShowText(what, result));
 }
-
-// The player is driven from the window's thread, which the toolkit has
-// made a single-threaded apartment already; a host thread without one gets
-// it for as long as a file is open.
-class ComApartment {
-public:
-    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment()
-    {
-        if (SUCCEEDED(result_))
-            CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 std::vector<ComPtr<IPin>> unconnectedOutputs(IBaseFilter* filter)
 {
@@ -105,73 +48,16 @@ std::vector<ComPtr<IPin>> unconnectedOutputs(IBaseFilter* filter)
     return found;
 }
 
-ComPtr<IPin> firstPin(IBaseFilter* filter, PIN_DIRECTION wanted)
-{
-    ComPtr<IEnumPins> pins;
-    ComPtr<IPin> pin;
-    if (FAILED(filter->EnumPins(&pins)))
-        return nullptr;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted)
-            return pin;
-    }
-    return nullptr;
-}
-
-template <class T>
-ComPtr<T> make(const CLSID& clsid, const char* what)
-{
-    ComPtr<T> made;
-    check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(made.GetAddressOf())),
-          what);
-    return made;
-}
-
 }  // namespace
 
-// The grabber's callback lives as long as the pipeline, which lets go of
-// the grabber's hold on it before it goes.
-struct Player::Callbacks final : public ISampleGrabberCB {
-    explicit Callbacks(Player& player) : player_(player) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {
-            *object = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SampleCB(double, IMediaSample*) override { return S_OK; }
-    STDMETHODIMP BufferCB(double, BYTE* buffer, long length) override;
-
-    Player& player_;
-    QSize size_;
-    bool bottomUp_ = true;
-};
-
-// Each picture, on DirectShow's streaming thread.
-STDMETHODIMP Player::Callbacks::BufferCB(double, BYTE* buffer, long length)
-{
-    player_.inCallback_.fetch_add(1, std::memory_order_acquire);
-    const int stride = (size_.width() * 3 + 3) & ~3;
-    const qsizetype bytes = qsizetype(stride) * size_.height();
-    if (buffer && length >= bytes && bytes > 0 && player_.onPicture) {
-        catchAndLog("playback", [&] {
-            QImage picture(buffer, size_.width(), size_.height(), stride, QImage::Format_BGR888);
-            player_.onPicture((bottomUp_ ? picture.mirrored(false, true) : picture).convertToFormat(QImage::Format_RGB32));
-        });
-    }
-    player_.inCallback_.fetch_sub(1, std::memory_order_release);
-    return S_OK;
-}
-
 struct Player::Pipeline {
-    explicit Pipeline(Player& player) : callbacks(player) {}
+    explicit Pipeline(Player& player)
+        : grabber([&player](const QImage& picture, double) {
+              if (player.onPicture)
+                  player.onPicture(picture);
+          })
+    {
+    }
     void build(const QString& file);
     void renderTheRest();
     void waitForState() const
@@ -181,51 +67,36 @@ struct Player::Pipeline {
     }
 
     ComApartment com;  // first: it outlives every interface below
-    Callbacks callbacks;
+    PictureGrabber grabber;
     ComPtr<IGraphBuilder> graph;
     ComPtr<IMediaControl> control;
     ComPtr<IMediaSeeking> seeking;
-    ComPtr<ISampleGrabber> grabber;
 };
 
 // The file's video must reach the grabber through whatever decoder the
 // machine has: a file that cannot is refused with DirectShow's reason.
 void Player::Pipeline::build(const QString& file)
 {
-    graph = make<IGraphBuilder>(CLSID_FilterGraph, "DirectShow has no filter graph");
-    auto grabberFilter = make<IBaseFilter>(CLSID_SampleGrabber, "DirectShow has no sample grabber");
-    auto nullRenderer = make<IBaseFilter>(CLSID_NullRenderer, "DirectShow has no null renderer");
-    check(grabberFilter.As(&grabber), "the sample grabber");
-    AM_MEDIA_TYPE wanted{};
-    wanted.majortype = MEDIATYPE_Video;
-    wanted.subtype = MEDIASUBTYPE_RGB24;
-    check(grabber->SetMediaType(&wanted), "the sample grabber");
-    check(graph->AddFilter(grabberFilter.Get(), L"pictures"), "the sample grabber");
+    check(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                           reinterpret_cast<void**>(graph.GetAddressOf())),
+          "DirectShow has no filter graph");
+    ComPtr<IBaseFilter> grabberFilter, nullRenderer;
+    check(grabber.addTo(graph.Get(), grabberFilter), "DirectShow has no sample grabber");
+    check(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                           reinterpret_cast<void**>(nullRenderer.GetAddressOf())),
+          "DirectShow has no null renderer");
     check(graph->AddFilter(nullRenderer.Get(), L"timing"), "the null renderer");
 
     ComPtr<IBaseFilter> source;
     std::wstring path = QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath()).toStdWString();
     check(graph->AddSourceFilter(path.c_str(), L"file", &source), "cannot open the file");
-    ComPtr<IPin> sourceOut = firstPin(source.Get(), PINDIR_OUTPUT);
+    ComPtr<IPin> sourceOut = FirstPin(source.Get(), PINDIR_OUTPUT);
     if (!sourceOut)
         throw PlayerError("the file holds nothing to play");
-    check(graph->Connect(sourceOut.Get(), firstPin(grabberFilter.Get(), PINDIR_INPUT).Get()), "cannot play the video");
-    check(graph->Connect(firstPin(grabberFilter.Get(), PINDIR_OUTPUT).Get(), firstPin(nullRenderer.Get(), PINDIR_INPUT).Get()),
+    check(graph->Connect(sourceOut.Get(), FirstPin(grabberFilter.Get(), PINDIR_INPUT).Get()), "cannot play the video");
+    check(graph->Connect(FirstPin(grabberFilter.Get(), PINDIR_OUTPUT).Get(), FirstPin(nullRenderer.Get(), PINDIR_INPUT).Get()),
           "cannot play the video");
-
-    AM_MEDIA_TYPE connected{};
-    check(grabber->GetConnectedMediaType(&connected), "cannot play the video");
-    if (connected.formattype == FORMAT_VideoInfo && connected.pbFormat && connected.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        const BITMAPINFOHEADER& bitmap = reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader;
-        callbacks.size_ = QSize(bitmap.biWidth, std::abs(bitmap.biHeight));
-        callbacks.bottomUp_ = bitmap.biHeight > 0;
-    }
-    CoTaskMemFree(connected.pbFormat);
-    if (connected.pUnk)
-        connected.pUnk->Release();
-    check(grabber->SetBufferSamples(FALSE), "the sample grabber");
-    check(grabber->SetOneShot(FALSE), "the sample grabber");
-    check(grabber->SetCallback(&callbacks, 1), "the sample grabber");
+    check(grabber.start(), "the sample grabber");
     renderTheRest();
     check(graph.As(&control), "the filter graph");
     check(graph.As(&seeking), "the filter graph");
@@ -244,7 +115,7 @@ void Player::Pipeline::renderTheRest()
                 open.push_back(pin);
     for (ComPtr<IPin>& pin : open)
         if (HRESULT result = graph->Render(pin.Get()); FAILED(result))
-            logLine("playback", directShowText("a stream is left out", result));
+            logLine("playback", DirectShowText("a stream is left out", result));
 }
 
 Player::Player() = default;
@@ -274,9 +145,7 @@ void Player::close()
     if (!pipeline_)
         return;
     pipeline_->control->Stop();
-    pipeline_->grabber->SetCallback(nullptr, 1);
-    while (inCallback_.load(std::memory_order_acquire) != 0)
-        std::this_thread::yield();
+    pipeline_->grabber.release();
     pipeline_.reset();
     lengthMs_ = 0;
 }

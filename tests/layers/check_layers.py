@@ -4,8 +4,8 @@
 - Each folder of src/ includes only itself and the folders below it; inside
   capture/ the component and its service sit above the device layer
   (capture/device/), which sits above the virtual site's scene
-  (capture/site/); GStreamer's helpers (media/) sit below both capture and
-  playback.
+  (capture/site/); the media helpers (media/: GStreamer's, DirectShow's)
+  sit below both capture and playback.
 - Window folders include no device code, and device code holds no widgets.
 - No two units (a .h with its .cpp) include each other, directly or round
   a longer circle.
@@ -33,7 +33,8 @@ below = {
 windows = {"console", "archive", "playback", "settings"}
 device = {"capture/device", "capture/site", "media"}
 # Device code may live beside the windows that use it (the player).
-device_files = {"playback/Player.h", "playback/Player.cpp", "playback/SoundOutput.h", "playback/SoundOutput.cpp"}
+device_files = {"playback/Player.h", "playback/Player.cpp", "playback/PlayerWindows.cpp", "playback/PlayerMoves.cpp",
+                "playback/SoundOutput.h", "playback/SoundOutput.cpp"}
 
 widget_includes = re.compile(r'#include [<"](QWidget|QDialog|QtWidgets|QApplication|QMessageBox|QLabel|QPushButton)')
 project_include = re.compile(r'#include "([\w/]+)\.h"')

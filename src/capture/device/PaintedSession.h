@@ -5,14 +5,11 @@
 // thread is the session's only thread; the session's owner starts it at
 // connect and stops and joins it when the session goes.
 
-#include "capture/device/CaptureDriver.h"
-#include "capture/device/PaintedRecorder.h"
-#include "framework/PostedRequests.h"
+#include "capture/device/FrameSession.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -30,44 +27,26 @@ struct PaintedSource {
     RecordingFileOpener openFile;  // null: the session cannot record to a file
 };
 
-class PaintedSession final : public DriverSession {
+class PaintedSession final : public FrameSession {
 public:
     PaintedSession(PaintedSource source, FrameSink& sink);
     ~PaintedSession() override;
 
     bool getCaps(CAPDRIVERCAPS& caps) override;
-    QSize frameSize() override;
     bool setLive(bool on) override;
-    bool grab(QImage& frame) override;
-    bool startRecording(const RecordingRequest& request) override;
-    bool stopRecording() override;
-    RecordingProgress progress() override;
     std::vector<VideoMode> modes() override { return source_.modes; }
     VideoMode mode() override;
     bool setMode(const VideoMode& mode) override;
 
 private:
+    QSize expectedSize() override;
     void paintFrames();
     QImage paintOne(std::chrono::milliseconds elapsed);
-    void finishRecording();
 
     PaintedSource source_;
-    FrameSink& sink_;
-
-    std::mutex mutex_;  // guards what follows; never held while the sink is called
-    std::condition_variable newFrame_;
+    std::mutex mutex_;  // guards the mode and wakes the painter to stop
+    std::condition_variable wake_;
     VideoMode mode_;
-    QImage newest_;
-    uint64_t frameCount_ = 0;
-
-    // The recording: made and finished by the owner, offered pictures by the painter.
-    PostedRequests owner_;  // lives in the owning thread: a recording's own end is posted to it
-    std::mutex recorderMutex_;
-    std::unique_ptr<PaintedRecorder> recorder_;
-    uint64_t recordingId_ = 0;
-    RecordingProgress lastProgress_;
-    QString recordingFile_;
-
     std::atomic<bool> stopping_{false};
     std::thread painter_;  // last: it starts once everything above is made
 };

@@ -1,7 +1,8 @@
-// The capture drivers of the Windows build: the test pattern, painted
-// in-process (the virtual site's camera where TARVELO_SITE names its file),
-// and recorded through AVIFile.
+// The capture drivers of the Windows build: the machine's video inputs, then
+// the test pattern, painted in-process (the virtual site's camera where
+// TARVELO_SITE names its file), as on Linux. Both record through AVIFile.
 
+#include "capture/device/DirectShowDrivers.h"
 #include "capture/device/PaintedPictures.h"
 #include "capture/device/PaintedSession.h"
 #include "capture/device/SystemDrivers.h"
@@ -33,8 +34,8 @@ public:
 
 std::vector<std::shared_ptr<CaptureDriver>> SystemCaptureDrivers(int32_t max)
 {
-    std::vector<std::shared_ptr<CaptureDriver>> drivers;
-    if (max > 0)
+    std::vector<std::shared_ptr<CaptureDriver>> drivers = DirectShowCaptureDrivers(max);
+    if (int32_t(drivers.size()) < max)
         drivers.push_back(std::make_shared<TestPatternDriver>());
     return drivers;
 }

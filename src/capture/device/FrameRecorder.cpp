@@ -1,4 +1,4 @@
-#include "capture/device/PaintedRecorder.h"
+#include "capture/device/FrameRecorder.h"
 
 #include "framework/JpegImage.h"
 #include "framework/Log.h"
@@ -28,7 +28,7 @@ uint64_t slotLimitOf(const CAPTUREPARMS& parms)
 
 }  // namespace
 
-PaintedRecorder::PaintedRecorder(const RecordingRequest& request, FrameSink& sink,
+FrameRecorder::FrameRecorder(const RecordingRequest& request, FrameSink& sink,
                                  std::function<void()> endedByItself)
     : period_(periodOf(request.parms)),
       slotLimit_(slotLimitOf(request.parms)),
@@ -39,15 +39,15 @@ PaintedRecorder::PaintedRecorder(const RecordingRequest& request, FrameSink& sin
 {
 }
 
-std::unique_ptr<PaintedRecorder> PaintedRecorder::start(const RecordingRequest& request, QSize frameSize,
+std::unique_ptr<FrameRecorder> FrameRecorder::start(const RecordingRequest& request, QSize frameSize,
                                                         const RecordingFileOpener& open, FrameSink& sink,
                                                         std::function<void()> endedByItself, std::string& why)
 {
-    std::unique_ptr<PaintedRecorder> recorder(new PaintedRecorder(request, sink, std::move(endedByItself)));
+    std::unique_ptr<FrameRecorder> recorder(new FrameRecorder(request, sink, std::move(endedByItself)));
     std::promise<std::string> opened;
     std::future<std::string> outcome = opened.get_future();
     RecordingFormat format{frameSize, uint32_t(recorder->period_.count())};
-    recorder->writer_ = std::thread(&PaintedRecorder::run, recorder.get(), open, request.file, format,
+    recorder->writer_ = std::thread(&FrameRecorder::run, recorder.get(), open, request.file, format,
                                     std::move(opened));
     why = outcome.get();
     if (why.empty())
@@ -56,7 +56,7 @@ std::unique_ptr<PaintedRecorder> PaintedRecorder::start(const RecordingRequest& 
     return nullptr;
 }
 
-PaintedRecorder::~PaintedRecorder()
+FrameRecorder::~FrameRecorder()
 {
     if (writer_.joinable())
         finish();
@@ -64,7 +64,7 @@ PaintedRecorder::~PaintedRecorder()
 
 // The file is made here, on the thread that writes it, which some platforms'
 // writers need.
-void PaintedRecorder::run(RecordingFileOpener open, QString path, RecordingFormat format,
+void FrameRecorder::run(RecordingFileOpener open, QString path, RecordingFormat format,
                           std::promise<std::string> opened)
 {
     std::unique_ptr<RecordingFile> file;
@@ -99,7 +99,7 @@ void PaintedRecorder::run(RecordingFileOpener open, QString path, RecordingForma
 
 // A slot after a gap first repeats the last picture through the gap, so the
 // recording keeps its length.
-bool PaintedRecorder::write(RecordingFile* file, const Slot& slot)
+bool FrameRecorder::write(RecordingFile* file, const Slot& slot)
 {
     while (!lastPicture_.isNull() && lastSlotWritten_ + 1 < int64_t(slot.number)) {
         if (!writeOne(file, lastPicture_, lastSlotWritten_ + 1))
@@ -116,7 +116,7 @@ bool PaintedRecorder::write(RecordingFile* file, const Slot& slot)
     return writeOne(file, lastPicture_, slot.number);
 }
 
-bool PaintedRecorder::writeOne(RecordingFile* file, const QImage& picture, uint64_t number)
+bool FrameRecorder::writeOne(RecordingFile* file, const QImage& picture, uint64_t number)
 {
     std::string why;
     if (file && !file->addFrame(lastJpeg_, why)) {
@@ -138,7 +138,7 @@ bool PaintedRecorder::writeOne(RecordingFile* file, const QImage& picture, uint6
     return true;
 }
 
-void PaintedRecorder::offer(const QImage& picture)
+void FrameRecorder::offer(const QImage& picture)
 {
     const uint64_t slot = uint64_t((steady_clock::now() - start_) / period_);
     {
@@ -158,7 +158,7 @@ void PaintedRecorder::offer(const QImage& picture)
 
 // The input ends once, by the owner, the time limit or a failed write; an
 // end the owner did not ask for is told to it.
-void PaintedRecorder::endInput()
+void FrameRecorder::endInput()
 {
     {
         std::lock_guard lock(mutex_);
@@ -172,7 +172,7 @@ void PaintedRecorder::endInput()
         endedByItself_();
 }
 
-RecordingEnd PaintedRecorder::finish()
+RecordingEnd FrameRecorder::finish()
 {
     finished_ = true;
     endInput();
@@ -185,7 +185,7 @@ RecordingEnd PaintedRecorder::finish()
     return end;
 }
 
-RecordingProgress PaintedRecorder::progress()
+RecordingProgress FrameRecorder::progress()
 {
     RecordingProgress p;
     p.capturing = true;

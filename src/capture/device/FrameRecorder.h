@@ -1,5 +1,5 @@
 #pragma once
-// A recording of painted pictures. Each picture offered takes the slot of
+// A recording of the pictures a session offers. Each picture offered takes the slot of
 // the recording's frame rate it falls in; slots that got no picture repeat
 // the one before, and count as dropped. Pictures are encoded and written on
 // the recorder's own thread, so a slow disk never holds up the live picture;
@@ -26,15 +26,15 @@ struct RecordingEnd {
     uint32_t elapsedMs = 0;
 };
 
-class PaintedRecorder {
+class FrameRecorder {
 public:
     // `endedByItself` is called, from a device thread, once the time limit
     // is reached or the file cannot be written; the owner then finishes.
     // Null, with the reason, when the file cannot be made.
-    static std::unique_ptr<PaintedRecorder> start(const RecordingRequest& request, QSize frameSize,
+    static std::unique_ptr<FrameRecorder> start(const RecordingRequest& request, QSize frameSize,
                                                   const RecordingFileOpener& open, FrameSink& sink,
                                                   std::function<void()> endedByItself, std::string& why);
-    ~PaintedRecorder();
+    ~FrameRecorder();
 
     void offer(const QImage& picture);  // from the painter thread
     // Ends the input, writes what waits and closes the file.
@@ -46,7 +46,7 @@ private:
         uint64_t number;
         QImage picture;
     };
-    PaintedRecorder(const RecordingRequest& request, FrameSink& sink, std::function<void()> endedByItself);
+    FrameRecorder(const RecordingRequest& request, FrameSink& sink, std::function<void()> endedByItself);
     void run(RecordingFileOpener open, QString path, RecordingFormat format, std::promise<std::string> opened);
     bool write(RecordingFile* file, const Slot& slot);
     bool writeOne(RecordingFile* file, const QImage& picture, uint64_t number);

@@ -1,0 +1,141 @@
+#include "capture/device/FrameSession.h"
+
+#include "framework/Log.h"
+
+#include <QFile>
+
+namespace tarvelo {
+namespace {
+
+constexpr uint32_t KeyFrameDone = VHDR_DONE | VHDR_KEYFRAME;
+constexpr auto GrabWait = std::chrono::seconds(2);
+
+}  // namespace
+
+FrameSession::FrameSession(FrameSink& sink, RecordingFileOpener openFile) : sink_(sink), openFile_(std::move(openFile))
+{
+}
+
+void FrameSession::deliver(QImage frame, uint32_t timeMs)
+{
+    catchAndLog("capture", [&] {
+        VIDEOHDR header{frame.bits(), uint32_t(frame.sizeInBytes()), uint32_t(frame.sizeInBytes()), timeMs, 0,
+                        KeyFrameDone};
+        sink_.frameArrived(frame, &header);
+    });
+    {
+        std::lock_guard recording(recorderMutex_);
+        if (recorder_)
+            recorder_->offer(frame);
+    }
+    std::lock_guard lock(mutex_);
+    newest_ = std::move(frame);
+    ++frameCount_;
+    newFrame_.notify_all();
+}
+
+void FrameSession::forgetNewest()
+{
+    std::lock_guard lock(mutex_);
+    newest_ = QImage();
+}
+
+void FrameSession::stopDelivering()
+{
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    newFrame_.notify_all();
+}
+
+QSize FrameSession::frameSize()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!newest_.isNull())
+            return newest_.size();
+    }
+    return expectedSize();
+}
+
+bool FrameSession::grab(QImage& frame)
+{
+    std::unique_lock lock(mutex_);
+    uint64_t seen = frameCount_;
+    if (!newFrame_.wait_for(lock, GrabWait, [&] { return frameCount_ > seen || stopping_; }) || stopping_)
+        return false;  // a picture from before the request is no grab
+    frame = newest_;
+    return !frame.isNull();
+}
+
+bool FrameSession::startRecording(const RecordingRequest& request)
+{
+    if (recorder_)
+        return false;
+    if (!request.file.isEmpty() && !openFile_) {
+        logLine("capture", "this driver cannot record to a file");
+        return false;
+    }
+    if (request.parms.fCaptureAudio)
+        logLine("capture", "this driver has no sound input: the recording has pictures only");
+    const uint64_t id = ++recordingId_;
+    auto endedByItself = [this, id] {
+        owner_.post([this, id] {
+            if (recordingId_ == id)
+                finishRecording();
+        });
+    };
+    std::string why;
+    auto recorder = FrameRecorder::start(request, frameSize(), openFile_, sink_, endedByItself, why);
+    if (!recorder) {
+        logLine("capture", "the recording cannot start: " + why);
+        lastProgress_ = RecordingProgress{};
+        lastProgress_.lastError = IDS_CAP_FILE_OPEN_ERROR;
+        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR, "Error: cannot open the capture file " + request.file.toStdString());
+        return false;
+    }
+    {
+        std::lock_guard lock(recorderMutex_);
+        recorder_ = std::move(recorder);
+    }
+    recordingFile_ = request.file;
+    sink_.statusChanged(IDS_CAP_BEGIN, "Capture Start");
+    return true;
+}
+
+bool FrameSession::stopRecording()
+{
+    if (!recorder_)
+        return true;
+    finishRecording();
+    return lastProgress_.lastError == 0;
+}
+
+void FrameSession::finishRecording()
+{
+    std::unique_ptr<FrameRecorder> recorder;
+    {
+        std::lock_guard lock(recorderMutex_);
+        recorder = std::move(recorder_);
+    }
+    if (!recorder)
+        return;
+    ++recordingId_;  // an end posted by this recording is seen to now
+    RecordingEnd end = recorder->finish();
+    lastProgress_ = recorder->progress();
+    lastProgress_.capturing = false;
+    lastProgress_.lastError = end.error;
+    sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT,
+                        RecordingSummary(lastProgress_.frames, lastProgress_.dropped, end.elapsedMs));
+    sink_.statusChanged(end.error ? int32_t(end.error) : IDS_CAP_END, end.text);
+}
+
+RecordingProgress FrameSession::progress()
+{
+    RecordingProgress p = recorder_ ? recorder_->progress() : lastProgress_;
+    if (!recorder_)
+        p.elapsedMs = 0;
+    p.fileExists = !recordingFile_.isEmpty() && QFile::exists(recordingFile_);
+    return p;
+}
+
+}  // namespace tarvelo
