@@ -1,5 +1,6 @@
 // Recordings written through AVIFile: ready-made JPEGs stored as "MJPG"
-// key frames, so no codec of the machine's is asked for; the index is
+// key frames, so no codec of the machine's is asked for, and the sound as
+// PCM in a stream of its own, interleaved by AVIFile; the index is
 // written when the stream and file are released, and the file is flushed
 // to the disk after that.
 
@@ -12,6 +13,7 @@
 #include <windows.h>
 #include <vfw.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarvelo {
@@ -53,7 +55,9 @@ public:
     }
 
     bool open(std::string& why);
+    bool openSound(std::string& why);
     bool addFrame(const QByteArray& jpeg, std::string& why) override;
+    bool addSound(const QByteArray& samples, std::string& why) override;
     bool close(std::string& why) override;
 
 private:
@@ -64,7 +68,9 @@ private:
     RecordingFormat format_;
     PAVIFILE file_ = nullptr;
     PAVISTREAM stream_ = nullptr;
+    PAVISTREAM sound_ = nullptr;
     LONG written_ = 0;
+    LONG samplesWritten_ = 0;
 };
 
 bool AviRecordingFile::open(std::string& why)
@@ -101,6 +107,44 @@ bool AviRecordingFile::open(std::string& why)
         why = aviErrorText("AVIStreamSetFormat", result);
         return false;
     }
+    return !format_.withSound || openSound(why);
+}
+
+bool AviRecordingFile::openSound(std::string& why)
+{
+    const tarvelo::WAVEFORMATEX& f = format_.sound;
+    AVISTREAMINFOW info{};
+    info.fccType = streamtypeAUDIO;
+    info.dwScale = f.nBlockAlign;
+    info.dwRate = f.nAvgBytesPerSec;
+    info.dwSampleSize = f.nBlockAlign;
+    info.dwQuality = DWORD(-1);
+    HRESULT result = AVIFileCreateStreamW(file_, &sound_, &info);
+    if (FAILED(result)) {
+        sound_ = nullptr;
+        why = aviErrorText("AVIFileCreateStream (sound)", result);
+        return false;
+    }
+    ::WAVEFORMATEX wave{f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.nAvgBytesPerSec, f.nBlockAlign, f.wBitsPerSample, 0};
+    if (FAILED(result = AVIStreamSetFormat(sound_, 0, &wave, sizeof wave))) {
+        why = aviErrorText("AVIStreamSetFormat (sound)", result);
+        return false;
+    }
+    return true;
+}
+
+bool AviRecordingFile::addSound(const QByteArray& samples, std::string& why)
+{
+    if (!sound_)
+        return true;
+    const LONG count = LONG(samples.size() / std::max<uint16_t>(format_.sound.nBlockAlign, 1));
+    HRESULT result = AVIStreamWrite(sound_, samplesWritten_, count, const_cast<char*>(samples.constData()),
+                                    LONG(samples.size()), AVIIF_KEYFRAME, nullptr, nullptr);
+    if (FAILED(result)) {
+        why = aviErrorText("AVIStreamWrite (sound)", result);
+        return false;
+    }
+    samplesWritten_ += count;
     return true;
 }
 
@@ -118,11 +162,13 @@ bool AviRecordingFile::addFrame(const QByteArray& jpeg, std::string& why)
 
 void AviRecordingFile::release()
 {
+    if (sound_)
+        AVIStreamRelease(sound_);
     if (stream_)
         AVIStreamRelease(stream_);
     if (file_)
         AVIFileRelease(file_);
-    stream_ = nullptr;
+    stream_ = sound_ = nullptr;
     file_ = nullptr;
 }
 

@@ -58,7 +58,7 @@ void freeMediaType(AM_MEDIA_TYPE* type)
 class DirectShowSession final : public FrameSession {
 public:
     DirectShowSession(IMoniker* device, FrameSink& sink)
-        : FrameSession(sink, OpenAviRecording),
+        : FrameSession(sink, OpenAviRecording, OpenWaveIn),
           device_(device),
           grabber_([this](const QImage& picture, double seconds) { deliver(picture, uint32_t(seconds * 1000)); })
     {

@@ -40,20 +40,45 @@ FrameRecorder::FrameRecorder(const RecordingRequest& request, FrameSink& sink,
 }
 
 std::unique_ptr<FrameRecorder> FrameRecorder::start(const RecordingRequest& request, QSize frameSize,
-                                                        const RecordingFileOpener& open, FrameSink& sink,
-                                                        std::function<void()> endedByItself, std::string& why)
+                                                    const Devices& devices, FrameSink& sink,
+                                                    std::function<void()> endedByItself, uint32_t& error,
+                                                    std::string& why)
 {
     std::unique_ptr<FrameRecorder> recorder(new FrameRecorder(request, sink, std::move(endedByItself)));
+    // The sound input goes first, so one that cannot be opened leaves no
+    // empty file behind.
+    if (request.parms.fCaptureAudio && !recorder->openSound(request, devices.openSound, why)) {
+        error = IDS_CAP_WAVE_OPEN_ERROR;
+        return nullptr;
+    }
+    RecordingFormat format{frameSize, uint32_t(recorder->period_.count()), recorder->sound_ != nullptr,
+                           request.audioFormat};
     std::promise<std::string> opened;
     std::future<std::string> outcome = opened.get_future();
-    RecordingFormat format{frameSize, uint32_t(recorder->period_.count())};
-    recorder->writer_ = std::thread(&FrameRecorder::run, recorder.get(), open, request.file, format,
+    recorder->writer_ = std::thread(&FrameRecorder::run, recorder.get(), devices.openFile, request.file, format,
                                     std::move(opened));
     why = outcome.get();
-    if (why.empty())
-        return recorder;
-    recorder->writer_.join();
-    return nullptr;
+    if (!why.empty()) {
+        error = IDS_CAP_FILE_OPEN_ERROR;
+        recorder->sound_.reset();
+        recorder->writer_.join();
+        return nullptr;
+    }
+    if (recorder->sound_)
+        recorder->sound_->start();
+    return recorder;
+}
+
+// A machine without a sound input records pictures only, as asked of a
+// workstation that has none; one whose input cannot be opened fails.
+bool FrameRecorder::openSound(const RecordingRequest& request, const SoundInputOpener& open, std::string& why)
+{
+    bytesPerSample_ = std::max<uint16_t>(request.audioFormat.nBlockAlign, 1);
+    if (open)
+        sound_ = open(request.audioFormat, [this](const char* samples, size_t bytes) { offerSound(samples, bytes); }, why);
+    if (!sound_ && why.empty())
+        logLine("capture", "there is no sound input: the recording has pictures only");
+    return sound_ || why.empty();
 }
 
 FrameRecorder::~FrameRecorder()
@@ -85,8 +110,10 @@ void FrameRecorder::run(RecordingFileOpener open, QString path, RecordingFormat 
                 break;
             slot = std::move(waiting_.front());
             waiting_.pop_front();
+            if (slot.sound.isEmpty())
+                --picturesWaiting_;
         }
-        if (!write(file.get(), slot))
+        if (!(slot.sound.isEmpty() ? write(file.get(), slot) : writeSound(file.get(), slot.sound)))
             break;
     }
     std::string why;
@@ -120,12 +147,7 @@ bool FrameRecorder::writeOne(RecordingFile* file, const QImage& picture, uint64_
 {
     std::string why;
     if (file && !file->addFrame(lastJpeg_, why)) {
-        logLine("capture", "the recording cannot be written: " + why);
-        {
-            std::lock_guard lock(mutex_);
-            end_.error = IDS_CAP_WRITEERROR;
-        }
-        endInput();
+        failWriting(why);
         return false;
     }
     lastSlotWritten_ = int64_t(number);
@@ -138,6 +160,41 @@ bool FrameRecorder::writeOne(RecordingFile* file, const QImage& picture, uint64_
     return true;
 }
 
+void FrameRecorder::failWriting(const std::string& why)
+{
+    logLine("capture", "the recording cannot be written: " + why);
+    {
+        std::lock_guard lock(mutex_);
+        end_.error = IDS_CAP_WRITEERROR;
+    }
+    endInput();
+}
+
+bool FrameRecorder::writeSound(RecordingFile* file, const QByteArray& samples)
+{
+    std::string why;
+    if (file && !file->addSound(samples, why)) {
+        failWriting(why);
+        return false;
+    }
+    samples_ += uint32_t(samples.size() / bytesPerSample_);
+    WAVEHDR header{const_cast<char*>(samples.constData()), uint32_t(samples.size()), uint32_t(samples.size()), 0, 1};
+    catchAndLog("capture", [&] { sink_.audioRecorded(&header); });
+    return true;
+}
+
+// Sound is never left out while the pictures keep up; a disk that stalls
+// for seconds loses it with them.
+void FrameRecorder::offerSound(const char* samples, size_t bytes)
+{
+    constexpr size_t SoundBlocksAllowed = 64;
+    std::lock_guard lock(mutex_);
+    if (inputEnded_ || waiting_.size() - picturesWaiting_ >= SoundBlocksAllowed)
+        return;
+    waiting_.push_back({0, QImage(), QByteArray(samples, qsizetype(bytes))});
+    changed_.notify_all();
+}
+
 void FrameRecorder::offer(const QImage& picture)
 {
     const uint64_t slot = uint64_t((steady_clock::now() - start_) / period_);
@@ -146,8 +203,10 @@ void FrameRecorder::offer(const QImage& picture)
         if (inputEnded_ || int64_t(slot) <= lastSlotOffered_)
             return;  // more pictures than the recording's rate takes
         if (slotLimit_ == 0 || slot < slotLimit_) {
-            if (waiting_.size() < allowedWaiting_)
-                waiting_.push_back({slot, picture});  // else the encoder or disk is behind: the slot is repeated
+            if (picturesWaiting_ < allowedWaiting_) {
+                waiting_.push_back({slot, picture, {}});
+                ++picturesWaiting_;
+            }  // else the encoder or disk is behind: the slot is repeated
             lastSlotOffered_ = int64_t(slot);
             changed_.notify_all();
             return;
@@ -175,6 +234,7 @@ void FrameRecorder::endInput()
 RecordingEnd FrameRecorder::finish()
 {
     finished_ = true;
+    sound_.reset();  // its last samples are in the queue
     endInput();
     if (writer_.joinable())
         writer_.join();
@@ -191,6 +251,7 @@ RecordingProgress FrameRecorder::progress()
     p.capturing = true;
     p.frames = frames_;
     p.dropped = dropped_;
+    p.audioSamples = samples_;
     std::lock_guard lock(mutex_);
     p.lastError = end_.error;
     p.elapsedMs = uint32_t(duration_cast<milliseconds>((inputEnded_ ? inputEndedAt_ : steady_clock::now()) - start_).count());

@@ -12,7 +12,8 @@ constexpr auto GrabWait = std::chrono::seconds(2);
 
 }  // namespace
 
-FrameSession::FrameSession(FrameSink& sink, RecordingFileOpener openFile) : sink_(sink), openFile_(std::move(openFile))
+FrameSession::FrameSession(FrameSink& sink, RecordingFileOpener openFile, SoundInputOpener openSound)
+    : sink_(sink), devices_{std::move(openFile), std::move(openSound)}
 {
 }
 
@@ -71,12 +72,10 @@ bool FrameSession::startRecording(const RecordingRequest& request)
 {
     if (recorder_)
         return false;
-    if (!request.file.isEmpty() && !openFile_) {
+    if (!request.file.isEmpty() && !devices_.openFile) {
         logLine("capture", "this driver cannot record to a file");
         return false;
     }
-    if (request.parms.fCaptureAudio)
-        logLine("capture", "this driver has no sound input: the recording has pictures only");
     const uint64_t id = ++recordingId_;
     auto endedByItself = [this, id] {
         owner_.post([this, id] {
@@ -85,12 +84,15 @@ bool FrameSession::startRecording(const RecordingRequest& request)
         });
     };
     std::string why;
-    auto recorder = FrameRecorder::start(request, frameSize(), openFile_, sink_, endedByItself, why);
+    uint32_t error = 0;
+    auto recorder = FrameRecorder::start(request, frameSize(), devices_, sink_, endedByItself, error, why);
     if (!recorder) {
         logLine("capture", "the recording cannot start: " + why);
         lastProgress_ = RecordingProgress{};
-        lastProgress_.lastError = IDS_CAP_FILE_OPEN_ERROR;
-        sink_.statusChanged(IDS_CAP_FILE_OPEN_ERROR, "Error: cannot open the capture file " + request.file.toStdString());
+        lastProgress_.lastError = error;
+        sink_.statusChanged(int32_t(error), error == IDS_CAP_WAVE_OPEN_ERROR
+                                                ? "Error: cannot open the sound input: " + why
+                                                : "Error: cannot open the capture file " + request.file.toStdString());
         return false;
     }
     {

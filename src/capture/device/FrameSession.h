@@ -18,7 +18,7 @@ namespace tarvelo {
 
 class FrameSession : public DriverSession {
 public:
-    FrameSession(FrameSink& sink, RecordingFileOpener openFile);
+    FrameSession(FrameSink& sink, RecordingFileOpener openFile, SoundInputOpener openSound);
 
     QSize frameSize() override;
     bool grab(QImage& frame) override;
@@ -41,7 +41,7 @@ protected:
 private:
     void finishRecording();
 
-    const RecordingFileOpener openFile_;
+    const FrameRecorder::Devices devices_;
     std::mutex mutex_;  // guards what follows; never held while the sink is called
     std::condition_variable newFrame_;
     QImage newest_;

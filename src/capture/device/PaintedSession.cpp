@@ -17,7 +17,7 @@ QSize sizeOf(const VideoMode& mode)
 }  // namespace
 
 PaintedSession::PaintedSession(PaintedSource source, FrameSink& sink)
-    : FrameSession(sink, source.openFile), source_(std::move(source)), mode_(source_.initial)
+    : FrameSession(sink, source.openFile, source.openSound), source_(std::move(source)), mode_(source_.initial)
 {
     painter_ = std::thread(&PaintedSession::paintFrames, this);
 }

@@ -25,6 +25,7 @@ struct PaintedSource {
     // (RGB32, the mode's size). Runs on the painter thread only.
     std::function<void(QImage& frame, std::chrono::milliseconds elapsed)> paint;
     RecordingFileOpener openFile;  // null: the session cannot record to a file
+    SoundInputOpener openSound;    // null: it records no sound
 };
 
 class PaintedSession final : public FrameSession {

@@ -1,7 +1,8 @@
 #pragma once
-// The file a recording of painted pictures is written to: Motion-JPEG key
-// frames, one per frame time, with the index written and everything on
-// the disk once it is closed. Made, used and closed on one thread.
+// The file a recording is written to: Motion-JPEG key frames, one per
+// frame time, and the sound's samples where it has sound; the index is
+// written and everything is on the disk once it is closed. Made, used and
+// closed on one thread.
 
 #include "capture/device/CaptureBlocks.h"
 
@@ -20,6 +21,8 @@ public:
     // The next frame of the video stream; false, with the reason, when it
     // could not be written.
     virtual bool addFrame(const QByteArray& jpeg, std::string& why) = 0;
+    // The next samples of the sound stream, where the file has one.
+    virtual bool addSound(const QByteArray& samples, std::string& why) = 0;
     // Writes the index and flushes the file to the disk.
     virtual bool close(std::string& why) = 0;
 };
@@ -27,6 +30,8 @@ public:
 struct RecordingFormat {
     QSize frameSize;
     uint32_t microSecPerFrame = 66667;
+    bool withSound = false;
+    WAVEFORMATEX sound;
 };
 
 // Null, with the reason, when the file cannot be made.

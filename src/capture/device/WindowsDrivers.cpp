@@ -22,7 +22,7 @@ public:
     std::string description() const override { return "Tarvelo test pattern"; }
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
-        PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern, OpenAviRecording};
+        PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern, OpenAviRecording, OpenWaveIn};
         const char* site = std::getenv(SiteFileVariable);
         if (site && *site)
             source.paint = SitePainter(site);

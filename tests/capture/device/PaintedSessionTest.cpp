@@ -49,6 +49,8 @@ public:
 struct MemoryRecording {
     std::mutex mutex;
     std::vector<QByteArray> frames;
+    QByteArray sound;
+    int opened = 0;
     bool closed = false;
     size_t room = 1000;
 };
@@ -67,6 +69,12 @@ RecordingFileOpener memoryFile(std::shared_ptr<MemoryRecording> kept)
                 kept_->frames.push_back(jpeg);
                 return true;
             }
+            bool addSound(const QByteArray& samples, std::string&) override
+            {
+                std::lock_guard lock(kept_->mutex);
+                kept_->sound += samples;
+                return true;
+            }
             bool close(std::string&) override { return kept_->closed = true; }
 
         private:
@@ -74,9 +82,40 @@ RecordingFileOpener memoryFile(std::shared_ptr<MemoryRecording> kept)
         };
         if (path.contains("missing/"))
             return why = "no such folder", nullptr;
+        ++kept->opened;
         return std::make_unique<File>(kept);
     };
 }
+
+// A sound input that delivers a block of 441 two-byte samples every 20 ms
+// on its own thread, counting what it delivered.
+class FakeSoundInput final : public SoundInput {
+public:
+    FakeSoundInput(SoundHandler handler, std::atomic<size_t>& delivered) : handler_(std::move(handler)), delivered_(delivered) {}
+    ~FakeSoundInput() override
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    void start() override
+    {
+        thread_ = std::thread([this] {
+            const QByteArray block(882, 'x');
+            while (!stop_) {
+                handler_(block.constData(), size_t(block.size()));
+                delivered_ += size_t(block.size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+
+private:
+    SoundHandler handler_;
+    std::atomic<size_t>& delivered_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 RecordingRequest recordingFor(const QString& file, uint16_t timeLimit)
 {
@@ -186,4 +225,48 @@ TEST(PaintedSession, TheSitesCameraWhileItsFileNamesOneElseTheTestPattern)
     // Below the camera's caption the picture is the scene itself.
     EXPECT_LT(PictureDifference(camera.copy(0, 60, 160, 60), expected.copy(0, 60, 160, 60)), 0.5);
     EXPECT_GT(PictureDifference(camera.copy(0, 0, 160, 30), expected.copy(0, 0, 160, 30)), 1.0);  // the caption
+}
+
+// Sound from the machine's input goes into the recording, every block it
+// delivered; an input that cannot be opened stops the recording before its
+// file is made; a machine without one records pictures only.
+TEST(PaintedSession, SoundIsRecordedWhereThereIsAnInput)
+{
+    CountingSink sink;
+    auto kept = std::make_shared<MemoryRecording>();
+    std::atomic<size_t> delivered{0};
+    std::string soundProblem;
+    PaintedSource painted = source([](QImage& frame, std::chrono::milliseconds) { frame.fill(Qt::blue); });
+    painted.openFile = memoryFile(kept);
+    painted.openSound = [&](const WAVEFORMATEX&, SoundHandler handler, std::string& why) -> std::unique_ptr<SoundInput> {
+        if (soundProblem == "none")
+            return why.clear(), nullptr;
+        if (!soundProblem.empty())
+            return why = soundProblem, nullptr;
+        return std::make_unique<FakeSoundInput>(std::move(handler), delivered);
+    };
+    PaintedSession session(std::move(painted), sink);
+    RecordingRequest request = recordingFor("sound.avi", 0);
+    request.parms.fCaptureAudio = 1;
+    request.audioFormat.nBlockAlign = 2;
+
+    ASSERT_TRUE(session.startRecording(request));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(session.stopRecording());
+    EXPECT_GT(delivered.load(), 0u);
+    EXPECT_EQ(size_t(kept->sound.size()), delivered.load()) << "every block, the last ones too";
+    EXPECT_EQ(session.progress().audioSamples, delivered.load() / 2);
+
+    soundProblem = "the device is busy";
+    EXPECT_FALSE(session.startRecording(request));
+    EXPECT_EQ(sink.statusesNow().back(), "422 Error: cannot open the sound input: the device is busy");
+    EXPECT_EQ(kept->opened, 1) << "no file for a recording that cannot start";
+
+    soundProblem = "none";
+    kept->sound.clear();
+    ASSERT_TRUE(session.startRecording(request));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(session.stopRecording());
+    EXPECT_TRUE(kept->sound.isEmpty());
+    EXPECT_GT(kept->frames.size(), 1u) << "pictures only";
 }
