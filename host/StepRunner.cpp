@@ -175,18 +175,10 @@ StepRunner::Outcome StepRunner::checkText(const QString& argument)
 // other side answers by making the file; the word is its name.
 StepRunner::Outcome StepRunner::awaitFile(const QString& path)
 {
-    const QString word = QFileInfo(path).fileName();
-    if (!announced_) {
-        say("waiting for " + word);
-        announced_ = true;
-    }
-    stepClock_.restart();  // the other side takes what time it needs
-    if (!QFileInfo::exists(path)) {
+    bool heard = QFileInfo::exists(path);
+    if (!heard)
         lastProblem_ = "no file " + path;
-        return Outcome::Again;
-    }
-    say("heard " + word);
-    return Outcome::Done;
+    return awaited(QFileInfo(path).fileName(), heard ? Outcome::Done : Outcome::Again);
 }
 
 StepRunner::Outcome StepRunner::awaitWord(const QString& word)
@@ -195,17 +187,24 @@ StepRunner::Outcome StepRunner::awaitWord(const QString& word)
         input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
         connect(input_.get(), &QSocketNotifier::activated, this, [this] { readInput(); });
     }
+    if (wordsHeard_.remove(word))
+        return awaited(word, Outcome::Done);
+    lastProblem_ = QStringLiteral("standard input ended");
+    return awaited(word, input_->isEnabled() ? Outcome::Again : Outcome::Failed);
+}
+
+// The other side is told once what the host waits for, and takes what
+// time it needs.
+StepRunner::Outcome StepRunner::awaited(const QString& word, Outcome outcome)
+{
     if (!announced_) {
         say("waiting for " + word);
         announced_ = true;
     }
-    stepClock_.restart();  // the other side takes what time it needs
-    if (!wordsHeard_.remove(word)) {
-        lastProblem_ = QStringLiteral("standard input ended");
-        return input_->isEnabled() ? Outcome::Again : Outcome::Failed;
-    }
-    say("heard " + word);
-    return Outcome::Done;
+    stepClock_.restart();
+    if (outcome == Outcome::Done)
+        say("heard " + word);
+    return outcome;
 }
 
 void StepRunner::readInput()

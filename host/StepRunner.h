@@ -52,6 +52,7 @@ private:
     Outcome checkText(const QString& argument);
     Outcome awaitWord(const QString& word);
     Outcome awaitFile(const QString& path);
+    Outcome awaited(const QString& word, Outcome outcome);
     void readInput();
     void fail(int index, const QString& why);
     void finish(bool ok);

@@ -1,7 +1,9 @@
 #pragma once
 // DirectShow helpers shared by the Windows capture devices and player: COM
-// pointers and apartments, DirectShow's error texts, and the picture
+// pointers and apartments (ComApartment.h), DirectShow's error texts, and the picture
 // grabber that hands each decoded or captured picture over as a QImage.
+
+#include "media/ComApartment.h"
 
 #include <QImage>
 #include <QSize>
@@ -18,23 +20,6 @@
 namespace tarvelo {
 
 using Microsoft::WRL::ComPtr;
-
-// The thread's COM apartment for as long as this lives; a thread that has
-// one of another kind already keeps it.
-class ComApartment {
-public:
-    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment()
-    {
-        if (SUCCEEDED(result_))
-            CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 // "what: DirectShow's reason (0x8004...)".
 std::string DirectShowText(const char* what, HRESULT result);

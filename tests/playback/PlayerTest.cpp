@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>

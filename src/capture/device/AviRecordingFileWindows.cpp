@@ -7,6 +7,7 @@
 #include "capture/device/RecordingFile.h"
 
 #include "framework/WindowsError.h"
+#include "media/ComApartment.h"
 
 #include <QDir>
 
@@ -25,22 +26,6 @@ std::string aviErrorText(const char* what, HRESULT result)
     std::snprintf(text, sizeof text, "%s failed (AVIFile error 0x%08lX)", what, static_cast<unsigned long>(result));
     return text;
 }
-
-// AVIFile's own COM objects belong to the thread that made them.
-class ComOnThisThread {
-public:
-    ComOnThisThread() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-    ~ComOnThisThread()
-    {
-        if (ok_)
-            CoUninitialize();
-    }
-    ComOnThisThread(const ComOnThisThread&) = delete;
-    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
-
-private:
-    bool ok_;
-};
 
 class AviRecordingFile final : public RecordingFile {
 public:
@@ -63,7 +48,7 @@ public:
 private:
     void release();
 
-    ComOnThisThread com_;
+    ComApartment com_{COINIT_MULTITHREADED};  // AVIFile's objects belong to the thread that made them
     std::wstring path_;
     RecordingFormat format_;
     PAVIFILE file_ = nullptr;

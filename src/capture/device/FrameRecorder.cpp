@@ -28,8 +28,7 @@ uint64_t slotLimitOf(const CAPTUREPARMS& parms)
 
 }  // namespace
 
-FrameRecorder::FrameRecorder(const RecordingRequest& request, FrameSink& sink,
-                                 std::function<void()> endedByItself)
+FrameRecorder::FrameRecorder(const RecordingRequest& request, FrameSink& sink, std::function<void()> endedByItself)
     : period_(periodOf(request.parms)),
       slotLimit_(slotLimitOf(request.parms)),
       allowedWaiting_(std::max<size_t>(2, size_t(seconds(1) / period_))),
