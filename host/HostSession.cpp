@@ -64,8 +64,18 @@ HostSession::~HostSession()
 
 bool HostSession::load()
 {
-    if (library_)
+    if (loaded())
         return true;
+#ifdef TARVELO_LINKED_IN
+    if (options_.libraryPath.isEmpty()) {
+        exports_ = {&Frame_Init,       &Frame_SetAdoString,    &Frame_SetParam,
+                    &Frame_ExecFunc,   &Frame_FreeChild,       &Frame_FreeAll,
+                    &Video_SwitchToTV, &Video_SwitchToMonitor, &Video_CapturePicture};
+        linkedIn_ = true;
+        say(QStringLiteral("host: the library is linked into this program"));
+        return true;
+    }
+#endif
     auto library = std::make_unique<QLibrary>(options_.libraryPath);
     library->setLoadHints(QLibrary::ResolveAllSymbolsHint);
     if (!library->load()) {
@@ -92,10 +102,12 @@ bool HostSession::load()
 
 void HostSession::unload()
 {
-    if (!library_)
+    if (!loaded())
         return;
-    library_->unload();
+    if (library_)
+        library_->unload();
     library_.reset();
+    linkedIn_ = false;
     exports_ = Exports{};
     say(QStringLiteral("host: unloaded the library"));
 }
@@ -117,7 +129,7 @@ bool HostSession::runStep(const QString& step)
         unload();
         return true;
     }
-    if (!library_ && !load())
+    if (!loaded() && !load())
         return false;
     return call(name, argument);
 }

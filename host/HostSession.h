@@ -43,7 +43,7 @@ public:
 
     bool load();
     void unload();
-    bool loaded() const { return library_ != nullptr; }
+    bool loaded() const { return library_ != nullptr || linkedIn_; }
 
     // One step of a script: an export name, optionally "=argument", or one of
     // load, unload. Prints what happened; false when the step is
@@ -60,6 +60,7 @@ private:
 
     Options options_;
     std::unique_ptr<QLibrary> library_;
+    bool linkedIn_ = false;  // the library is part of this program (TARVELO_LINKED_IN)
     Exports exports_;
 };
 

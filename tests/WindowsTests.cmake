@@ -1,14 +1,14 @@
-# The tests of the Windows build. Programs run under Wine through
-# scripts/windows/wine-run (one prefix and wineserver for the whole run);
-# the end-to-end and export checks are Python on the Linux side. The
-# Windows stage of scripts/run-tests runs them inside an X server.
+# The tests of the Windows build, the same for x86-64 and i686. Programs run
+# under Wine through scripts/windows/wine-run (one prefix and wineserver for
+# the whole run, a 32-bit prefix for i686); the end-to-end and export checks
+# are Python on the Linux side. The Windows stage of scripts/run-tests runs
+# them inside an X server.
 find_package(GTest REQUIRED)
 set(WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/windows/wine-run)
 set(TARVELO_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build-test
     CACHE PATH "a Linux build, whose matrix-sim is the far end of the COM port")
 set(TARVELO_MATRIX_SIM ${TARVELO_LINUX_BUILD}/tools/matrix-sim/matrix-sim)
-set(TARVELO_I686_DLL ${PROJECT_SOURCE_DIR}/build-windows-i686/dist/Tarvelo.dll
-    CACHE FILEPATH "the 32-bit Tarvelo.dll whose exports are checked too")
+set(ARCH ${CMAKE_SYSTEM_PROCESSOR})
 
 # The platform-independent tests that build without GStreamer (the capture
 # service over scripted drivers included), and the Windows platform code.
@@ -21,6 +21,9 @@ add_executable(windows_unit_tests
   playback/PlayerFormatsTest.cpp capture/device/WindowsDriversTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
+# Its windows are on the offscreen platform, as on Linux.
+qt_import_plugins(windows_unit_tests INCLUDE Qt6::QOffscreenIntegrationPlugin Qt6::QSQLiteDriverPlugin
+                  Qt6::QODBCDriverPlugin)
 # Wine names Linux paths from drive Z:, the root.
 target_compile_definitions(windows_unit_tests PRIVATE PYTHON3="python3"  # its tests stay on Linux
   TARVELO_MEDIA_LIST="Z:${CMAKE_CURRENT_SOURCE_DIR}/playback/media.txt")
@@ -36,13 +39,22 @@ add_test(NAME windows.recording COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/capt
 set_tests_properties(windows.recording PROPERTIES FIXTURES_REQUIRED recording)
 
 add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_exports.py
-         x86_64:${CMAKE_BINARY_DIR}/dist/Tarvelo.dll i686:${TARVELO_I686_DLL})
+         --version ${PROJECT_VERSION} ${ARCH}:${CMAKE_BINARY_DIR}/dist/Tarvelo.dll)
+
+# Beside the host under the names of common DLLs: loaded, it ends the host.
+add_library(decoy SHARED plugin/decoy_dll.c)
+set_target_properties(decoy PROPERTIES PREFIX "" OUTPUT_NAME decoy)
 
 add_test(NAME windows.win32_host COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/win32_host_test.py
-         --build ${CMAKE_BINARY_DIR} --matrix-sim ${TARVELO_MATRIX_SIM} --shots ${CMAKE_BINARY_DIR}/shots)
+         --build ${CMAKE_BINARY_DIR} --matrix-sim ${TARVELO_MATRIX_SIM} --shots ${CMAKE_BINARY_DIR}/shots
+         --decoy $<TARGET_FILE:decoy>)
 set_tests_properties(windows.win32_host PROPERTIES TIMEOUT 600)
 
 # The virtual site's tour with this build, as `scripts/run-demo windows` runs it.
 add_test(NAME windows.tour COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/tour --windows ${CMAKE_BINARY_DIR}
          --build ${TARVELO_LINUX_BUILD} --work ${CMAKE_BINARY_DIR}/tour)
 set_tests_properties(windows.tour PROPERTIES TIMEOUT 600)
+
+# Each program under Wine runs in the prefix of its own architecture.
+set_tests_properties(windows.media windows.unit windows.recording windows.exports windows.win32_host windows.tour
+                     PROPERTIES ENVIRONMENT_MODIFICATION "TARVELO_WINE_ARCH=set:${ARCH}")

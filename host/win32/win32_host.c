@@ -6,7 +6,11 @@
  *
  *   win32-host [-l LIBRARY] STEP...
  *
- *   load, unload                  LoadLibrary / FreeLibrary (an export loads it first)
+ *   load, unload                  LoadLibrary / FreeLibrary (an export loads it first);
+ *                                 unload fails when the library stays mapped
+ *   misalign                      the exports after it are called with the stack
+ *                                 4 bytes off 16, as by a host whose compiler
+ *                                 keeps only 4 (i686; x86-64's convention has none)
  *   Frame_Init[=self|none|null]   host module: this program, one without the
  *                                 services (kernel32), or none
  *   Frame_SetAdoString=TEXT  Frame_SetParam=OPERATOR[,EXTRA]  Frame_ExecFunc=N
@@ -311,13 +315,18 @@ static TarveloModule host_module(const wchar_t *which)
     return NULL;
 }
 
-/* The exports. Each is called with the step counted as running, so that
- * steps coming from a modal loop inside it know they are nested. */
-static void call_export(const char *name, const wchar_t *argument)
+struct export_call {
+    const char *name;
+    const wchar_t *argument;
+    any_function_t function;
+};
+
+static void __attribute__((noinline)) run_export(void *data)
 {
-    any_function_t f = export_named(name);
-    ++next_step;
-    ++call_depth;
+    const struct export_call *call = data;
+    any_function_t f = call->function;
+    const char *name = call->name;
+    const wchar_t *argument = call->argument;
     if (strcmp(name, "Frame_Init") == 0) {
         bool found = ((init_t)f)((TarveloWindow)main_window, 0, host_module(argument), 0);
         say("Frame_Init: %d", found);
@@ -341,6 +350,41 @@ static void call_export(const char *name, const wchar_t *argument)
     } else {
         ((plain_t)f)();
     }
+}
+
+#if defined(__i386__)
+static int misaligned_calls;
+
+/* Calls run(data) with the stack pointer 4 bytes off the 16 that GCC keeps
+ * at a call; run, compiled as if it were aligned, passes the offset on to
+ * the export it calls. */
+static void call_misaligned(void (*run)(void *), void *data)
+{
+    __asm__ volatile("movl %%esp, %%esi\n\t"
+                     "andl $-16, %%esp\n\t"
+                     "subl $8, %%esp\n\t"
+                     "pushl %1\n\t"
+                     "call *%0\n\t"
+                     "movl %%esi, %%esp"
+                     :
+                     : "b"(run), "D"(data)
+                     : "esi", "eax", "ecx", "edx", "memory", "cc");
+}
+#endif
+
+/* The exports. Each is called with the step counted as running, so that
+ * steps coming from a modal loop inside it know they are nested. */
+static void call_export(const char *name, const wchar_t *argument)
+{
+    struct export_call call = {name, argument, export_named(name)};
+    ++next_step;
+    ++call_depth;
+#if defined(__i386__)
+    if (misaligned_calls)
+        call_misaligned(run_export, &call);
+    else
+#endif
+        run_export(&call);
     --call_depth;
     say("%s returned", name);
 }
@@ -391,10 +435,20 @@ static int run_next_step(void)
     } else if (wcscmp(name, L"load") == 0) {
         export_named("Frame_Init");
     } else if (wcscmp(name, L"unload") == 0) {
+        wchar_t path[MAX_PATH];
         if (!library || !FreeLibrary(library))
             fail("the library was not loaded");
+        if (GetModuleFileNameW(library, path, MAX_PATH))
+            fail("the library stays mapped after FreeLibrary");
         library = NULL;
         say("unloaded");
+    } else if (wcscmp(name, L"misalign") == 0) {
+#if defined(__i386__)
+        misaligned_calls = 1;
+        say("exports are called with the stack 4 bytes off");
+#else
+        say("x86-64 keeps the stack aligned at every call: nothing to misalign");
+#endif
     } else if (wcscmp(name, L"await") == 0 || wcscmp(name, L"close") == 0) {
         HWND window = window_titled(argument ? argument : L"");
         if (!window) {

@@ -7,7 +7,6 @@
 #include <QWidget>
 #include <QWindow>
 #include <atomic>
-#include <cstring>
 
 namespace tarvelo {
 namespace {
@@ -20,6 +19,16 @@ QString workPath;  // used on the user-interface thread only
 // still use them whatever order our statics are destroyed in.
 QWindow* ownerHandle = nullptr;
 uintptr_t ownerHandleId = 0;
+
+// The QApplication the library made for a host without one, with the
+// arguments it keeps references to for its whole life.
+struct OwnApplication {
+    int argc = 1;
+    char name[8] = "tarvelo";
+    char* argv[2] = {name, nullptr};
+    QApplication application{argc, argv};
+};
+OwnApplication* ownApplication = nullptr;
 
 void forgetOwnerHandle()
 {
@@ -74,12 +83,26 @@ bool Application::ensureWidgets()
     }
     prepareToolkit();
     pinToolkit();
-    // QApplication keeps references to argc and argv for its whole life,
-    // which may be longer than ours: they live on the heap, never freed.
-    int* argc = new int(1);
-    char** argv = new char*[2]{strdup("tarvelo"), nullptr};
-    new QApplication(*argc, argv);
+    // Where Qt is a shared library of its own, the application object may
+    // outlive us: it lives on the heap, freed only by releaseWidgets.
+    ownApplication = new OwnApplication;
     return true;
+}
+
+void Application::releaseWidgets()
+{
+    if (!ownApplication || !toolkitGoesWithLibrary())
+        return;
+    // A window still open (a modal run that called us) keeps the
+    // application until a later Frame_FreeAll.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (!QApplication::topLevelWidgets().isEmpty()) {
+        logLine("application", "a window of ours is still open: Qt stays until a later Frame_FreeAll");
+        return;
+    }
+    forgetOwnerHandle();
+    delete ownApplication;
+    ownApplication = nullptr;
 }
 
 // X11 and Windows can name a window of another program; elsewhere (the

@@ -22,6 +22,12 @@ public:
     // host): the library then creates no window.
     static bool ensureWidgets();
 
+    // Where Qt lives inside the library (Windows), deletes the QApplication
+    // that ensureWidgets made, once none of our windows is left, so that the
+    // library can be unloaded and a later one starts afresh. Elsewhere the
+    // application object stays for the life of the process.
+    static void releaseWidgets();
+
     // Makes a top-level window of the library belong to the host's window,
     // which becomes its transient parent (on X11; a window id of 0 means
     // none). Call it before the window is shown.

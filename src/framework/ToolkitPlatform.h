@@ -9,8 +9,12 @@ class QWindow;
 namespace tarvelo {
 
 // Keeps the module (shared library, DLL) holding `address` loaded until
-// the process ends.
+// the process ends; not this library's own module.
 void pinModuleContaining(const void* address);
+
+// True where Qt is linked into this library (the Windows DLL): its
+// application object must then be gone before the library is unloaded.
+bool toolkitGoesWithLibrary();
 
 // Runs once, before the library makes its own QApplication: Linux without
 // a display takes the offscreen platform; Windows looks for Qt's plug-ins

@@ -12,6 +12,12 @@ void pinModuleContaining(const void* address)
         dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
+// Qt is a shared library of its own here, kept loaded.
+bool toolkitGoesWithLibrary()
+{
+    return false;
+}
+
 // Without a display Qt would abort the host; the offscreen platform keeps
 // every window working, only invisibly.
 void prepareToolkit()

@@ -1,35 +1,43 @@
 #include "framework/ToolkitPlatform.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QVariant>
 #include <QWindow>
-#include <iterator>
 #include <windows.h>
 
 namespace tarvelo {
 
-void pinModuleContaining(const void* address)
+namespace {
+
+HMODULE moduleContaining(const void* address)
 {
     HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCWSTR>(address), &module);
+    return module;
+}
+
+}  // namespace
+
+// Qt is linked into Tarvelo.dll: pinning it would pin the library itself,
+// which then could never be unloaded.
+void pinModuleContaining(const void* address)
+{
+    HMODULE module = moduleContaining(address);
+    if (!module || module == moduleContaining(reinterpret_cast<const void*>(&pinModuleContaining)))
+        return;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        static_cast<LPCWSTR>(address), &module);
 }
 
-// A site copies the library's folder next to its host, so Qt finds
-// platforms\qwindows.dll and sqldrivers\ beside the host's program; a host
-// that loads us from elsewhere by full path finds them beside us.
-void prepareToolkit()
+bool toolkitGoesWithLibrary()
 {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&prepareToolkit), &self))
-        return;
-    wchar_t path[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(self, path, DWORD(std::size(path)));
-    if (n == 0 || n >= std::size(path))
-        return;
-    QCoreApplication::addLibraryPath(QFileInfo(QString::fromWCharArray(path, int(n))).absolutePath());
+    return true;
 }
+
+// Qt's plug-ins are linked into the library; nothing is looked for beside
+// the host or beside us.
+void prepareToolkit() {}
 
 namespace {
 

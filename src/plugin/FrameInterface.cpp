@@ -101,6 +101,9 @@ TARVELO_EXPORT void TARVELO_API Frame_FreeChild(void)
 
 TARVELO_EXPORT bool TARVELO_API Frame_FreeAll(void)
 {
-    guarded([] { DestroyConsole(); });
+    guarded([] {
+        DestroyConsole();
+        Application::releaseWidgets();
+    });
     return true;
 }

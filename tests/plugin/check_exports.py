@@ -1,21 +1,31 @@
 #!/usr/bin/env python3
-"""The export tables of Tarvelo.dll, read with MinGW's objdump, and the
-folder a site copies beside its host (dist/): every DLL that a file there
-imports is there too, or is one of Windows' own (the DLLs Wine provides).
+"""The export tables of Tarvelo.dll, read with MinGW's objdump, and its
+imports: a site installs that one file, so it imports Windows' own DLLs and
+nothing else. Wine ships more DLLs than Windows has (vcruntime140.dll,
+its own ucrt pieces...), so the list of Windows' own is written out here.
 
 Each DLL must name itself "Tarvelo.dll" and export exactly the nine
 functions by name at their ordinals, base 1. A 32-bit DLL's exports are
 stdcall: every return of each exported function removes its argument bytes
 (`ret $N`), and the exported address is that function's.
 
-usage: check_exports.py x86_64:PATH i686:PATH ...
+Its version resource shows the project's version, as Windows' Properties
+of the file show it.
+
+usage: check_exports.py --version X.Y ARCH:PATH ...
 """
+import argparse
 import re
+import struct
 import subprocess
 import sys
-from pathlib import Path
 
-WINDOWS_OWN = Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")
+# The DLLs of a Windows 10 installation that a MinGW-built Qt 6 library may
+# import (the api-ms-win-* sets are Windows' too).
+WINDOWS_OWN = {f"{name}.dll" for name in """
+    advapi32 authz avifil32 bcrypt comctl32 comdlg32 crypt32 d3d9 d3d11 d3d12 dwmapi dwrite dxgi gdi32 imm32
+    kernel32 mpr msvcrt msvfw32 netapi32 ntdll odbc32 ole32 oleaut32 quartz rpcrt4 secur32 setupapi shcore shell32
+    shlwapi user32 userenv uxtheme version winmm winspool ws2_32 wtsapi32""".split()}
 
 EXPORTS = {  # name: (ordinal, argument bytes on i686)
     "Video_CapturePicture": (1, 0), "Video_SwitchToMonitor": (2, 4), "Video_SwitchToTV": (3, 4),
@@ -82,28 +92,47 @@ def check(arch, path):
     return not problems
 
 
-def missing_from_dist(arch, dll):
-    dist = Path(dll).parent
-    present = {p.name.lower() for p in dist.rglob("*.dll")}
-    system = {p.name.lower() for p in WINDOWS_OWN.glob("*.dll")}
-    missing = set()
-    for module in dist.rglob("*.dll"):
-        for imported in re.findall(r"DLL Name: (\S+)", objdump(arch, "-p", str(module))):
-            name = imported.lower()
-            if name not in present and name not in system and not name.startswith("api-ms-win-"):
-                missing.add(f"{imported} (for {module.name})")
-    return sorted(missing)
+def foreign_imports(arch, dll):
+    """What the DLL imports that is not one of Windows' own DLLs."""
+    imported = re.findall(r"DLL Name: (\S+)", objdump(arch, "-p", dll))
+    return sorted(name for name in imported
+                  if name.lower() not in WINDOWS_OWN and not name.lower().startswith("api-ms-win-"))
 
 
-def check_dist(arch, dll):
-    missing = missing_from_dist(arch, dll)
-    print(("FAIL " if missing else "ok   ") + f"{arch} dist/ holds what its DLLs import" +
-          (f": lacks {', '.join(missing)}" if missing else ""))
-    return not missing
+def check_imports(arch, dll):
+    foreign = foreign_imports(arch, dll)
+    print(("FAIL " if foreign else "ok   ") + f"{arch} {dll} imports only Windows' own DLLs" +
+          (f": it also imports {', '.join(foreign)}" if foreign else ""))
+    return not foreign
+
+
+def utf16(text):
+    return text.encode("utf-16-le")
+
+
+def check_version(arch, dll, version):
+    """The fixed part (VS_FIXEDFILEINFO) and the texts of the version resource."""
+    data = open(dll, "rb").read()
+    major, minor = (int(part) for part in version.split(".")[:2])
+    fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+    numbers = struct.unpack_from("<6I", data, fixed) if fixed >= 0 else ()
+    texts = {key: re.search(utf16(key) + rb"(?:\0\0)+((?:[^\0].|\0[^\0])*?)\0\0", data, re.S)
+             for key in ("FileVersion", "ProductVersion", "ProductName", "FileDescription")}
+    found = {key: m.group(1).decode("utf-16-le", "replace") if m else None for key, m in texts.items()}
+    ok = (len(numbers) == 6 and numbers[2:6] == ((major << 16) | minor, 0, (major << 16) | minor, 0)
+          and found["FileVersion"] == version and found["ProductVersion"] == version
+          and found["ProductName"] == "Tarvelo" and bool(found["FileDescription"]))
+    print(("ok   " if ok else "FAIL ") + f"{arch} {dll} carries version {version}: {found}")
+    return ok
 
 
 def main():
-    results = [check(*arg.split(":", 1)) and check_dist(*arg.split(":", 1)) for arg in sys.argv[1:]]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--version", required=True)
+    parser.add_argument("dlls", nargs="+", metavar="ARCH:PATH")
+    args = parser.parse_args()
+    results = [check(*arg.split(":", 1)) & check_imports(*arg.split(":", 1))
+               & check_version(*arg.split(":", 1), args.version) for arg in args.dlls]
     return 0 if results and all(results) else 1
 
 

@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Tarvelo.dll end to end under Wine, through the plain Win32 host.
 
-The host and dist/ are copied into a folder as a site would; each case runs
-the host with its steps and checks what an independent party saw: the
-bytes at the far end of the COM port's pseudo-terminal, the matrix
+The host sits in a folder of its own with decoys beside it: DLLs under the
+names of common runtime DLLs (Qt6Core.dll, libstdc++-6.dll, ...) that end
+the process when anything loads them. Tarvelo.dll, the one file a site
+installs, sits in another folder, and the host loads it by its full path;
+Windows looks for a DLL's imports beside the host, not beside the DLL.
+Each case runs the host with its steps and checks what an independent party
+saw: the bytes at the far end of the COM port's pseudo-terminal, the matrix
 simulator's log, the settings file read with Python's GBK codec, the
 pictures on the screen. Screenshots of every window go to --shots.
 
-usage: win32_host_test.py --build BUILD_WINDOWS --matrix-sim PATH --shots DIR
+usage: win32_host_test.py --build BUILD_WINDOWS --matrix-sim PATH --shots DIR --decoy DECOY.dll
 Runs inside an X server (xvfb-run) with scripts/windows/wine-run.
 """
 import argparse
@@ -27,6 +31,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 WINE_RUN = HERE.parents[1] / "scripts/windows/wine-run"
 CONSOLE, SETTINGS, QUERY = "视频处理", "参数设置", "抓拍图片查询"
+DECOYS = ["Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll", "Qt6Sql.dll", "libstdc++-6.dll", "libgcc_s_dw2-1.dll",
+          "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "libjpeg-62.dll"]
 failures = []
 
 
@@ -42,12 +48,17 @@ def windows_path(path):
 
 
 class Site:
-    """A folder holding the host, dist/ beside it and the settings file."""
+    """The host's folder (its decoys, the settings file, the pictures) and
+    Tarvelo.dll in a folder of its own."""
 
-    def __init__(self, build, root, shots):
+    def __init__(self, build, root, shots, decoy):
         self.dir = Path(tempfile.mkdtemp(prefix="site-", dir=root))
-        shutil.copytree(build / "dist", self.dir, dirs_exist_ok=True)
+        self.library = self.dir.parent / "plugin" / "Tarvelo.dll"
+        self.library.parent.mkdir(exist_ok=True)
+        shutil.copy(build / "dist/Tarvelo.dll", self.library)
         shutil.copy(build / "host/win32/win32-host.exe", self.dir)
+        for name in DECOYS:
+            shutil.copy(decoy, self.dir / name)
         self.shots = shots
         self.prefix = Path(subprocess.run([str(WINE_RUN.parent / "wine-prefix")], check=True,
                                           capture_output=True, text=True).stdout.strip())
@@ -69,7 +80,7 @@ class Site:
         env.pop("QT_QPA_PLATFORM", None)  # real windows, on the X server's screen
         if messages:
             env["TARVELO_MESSAGE_LOG"] = windows_path(self.messages)
-        command = [str(WINE_RUN), "win32-host.exe", *steps]
+        command = [str(WINE_RUN), "win32-host.exe", "-l", windows_path(self.library), *steps]
         if background:
             return subprocess.Popen(command, cwd=self.dir, env=env, stdout=subprocess.PIPE,
                                     stderr=subprocess.STDOUT, text=True)
@@ -114,24 +125,39 @@ def lifecycle(site):
     site.keep_shot("console")
     check(rc == 0 and out.count("Frame_Init: 1") == 2 and out.count("Frame_FreeAll: 1") == 2
           and out.count("unloaded") == 2 and "host done" in out,
-          "Frame_Init to Frame_FreeAll and FreeLibrary, twice in one process")
+          "Frame_Init to Frame_FreeAll and FreeLibrary, the library gone each time, twice in one process, "
+          "loaded by full path from another folder, no decoy touched")
     check(f'window "{CONSOLE}"' in out and "owner host" in out, "the console is owned by the host's window")
     check((site.dir / "CapPicture").is_dir(), "the default picture directory is the work path's CapPicture")
 
 
-def qt_host(site, build):
-    """tarvelo-host, whose own QApplication the library then shares."""
-    shutil.copy(build / "host/tarvelo-host.exe", site.dir)
-    qt_bin = Path(os.environ.get("TARVELO_WINDOWS_CACHE", "/opt/tarvelo-windows")) / "x86_64/bin"
-    shutil.copy(qt_bin / "Qt6Test.dll", site.dir)
+def beside_host(site):
+    """The library copied next to the host, found by its name alone."""
+    shutil.copy(site.library, site.dir)
     env = dict(os.environ, LANG="C.UTF-8")
     env.pop("QT_QPA_PLATFORM", None)
-    run = subprocess.run([str(WINE_RUN), "tarvelo-host.exe", "Frame_Init", "Frame_ExecFunc=1", "wait=800",
-                          "Frame_FreeAll", "unload"], cwd=site.dir, env=env, capture_output=True, text=True,
-                         timeout=120)
+    try:
+        run = subprocess.run([str(WINE_RUN), "win32-host.exe", "Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}",
+                              "Frame_FreeAll", "unload"], cwd=site.dir, env=env, capture_output=True, text=True,
+                             timeout=120)
+    finally:
+        (site.dir / "Tarvelo.dll").unlink()
+    check(run.returncode == 0 and "Frame_Init: 1" in run.stdout and "unloaded" in run.stdout,
+          "Tarvelo.dll alone beside the host: loaded, the console shown, unloaded")
+
+
+def qt_host(site, build):
+    """tarvelo-host, a program with a Qt of its own: the library runs its own
+    copy inside it, beside the host's."""
+    shutil.copy(build / "host/tarvelo-host.exe", site.dir)
+    env = dict(os.environ, LANG="C.UTF-8")
+    env.pop("QT_QPA_PLATFORM", None)
+    run = subprocess.run([str(WINE_RUN), "tarvelo-host.exe", "--library", windows_path(site.library), "Frame_Init",
+                          "Frame_ExecFunc=1", "wait=800", "Frame_FreeAll", "unload"], cwd=site.dir, env=env,
+                         capture_output=True, text=True, timeout=120)
     out = run.stdout + run.stderr
     check(run.returncode == 0 and "Frame_Init -> true" in out and "Frame_FreeAll -> true" in out
-          and "unloaded the library" in out, "tarvelo-host for Windows runs the console in its own Qt")
+          and "unloaded the library" in out, "tarvelo-host for Windows runs the console with the library's own Qt")
 
 
 def missing_services(site):
@@ -165,13 +191,14 @@ def matrix_bytes(site):
     master, slave = pty.openpty()
     site.link_com(7, os.ttyname(slave))
     site.settings(7)
-    rc, out = site.host("Frame_Init", "Video_SwitchToTV=3", "Video_SwitchToMonitor=12", "wait=400",
+    rc, out = site.host("misalign", "Frame_Init", "Video_SwitchToTV=3", "Video_SwitchToMonitor=12", "wait=400",
                         f"press={UP}", "wait=300", f"release={UP}", "wait=300",
                         f"press={UP}", "wait=300", "Frame_FreeChild", "wait=300", "Frame_FreeAll")
     got = read_for(master, 0.5)
     # The second press is never released: hiding the console stops the head.
     check(rc == 0 and got == b"2Ma3#a1Ma12#a1Ua0Ua1Ua0Ua",
-          f"the switches' and the held head button's bytes at the COM port's far end ({got!r})")
+          f"the switches' and the held head button's bytes at the COM port's far end, the exports called "
+          f"from a stack aligned to 4 bytes only ({got!r})")
     os.close(master)
     os.close(slave)
 
@@ -310,9 +337,9 @@ def picture_rows(connect, now, placeholder):
     db.close()
 
 
-def query_window(site, name, ado):
+def query_window(site, name, ado, first=()):
     """Run as a user would, not unattended: a failure shows as a box on the shot."""
-    rc, out = site.host("Frame_Init", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=2", f"await={QUERY}",
+    rc, out = site.host(*first, "Frame_Init", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=2", f"await={QUERY}",
                         "wait=500", "key=alt+q", "wait=3000", site.shot(name), f"close={QUERY}", "wait=300",
                         "Frame_FreeAll")
     bmp = site.keep_shot(name)
@@ -327,7 +354,7 @@ def sqlite_query(site):
     con.execute("create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), PICTURE blob)")
     con.close()
     picture_rows(lambda: sqlite3.connect(db), datetime.datetime.now(), "?")
-    query_window(site, "query-sqlite", f"Provider=SQLite;Data Source={windows_path(db)}")
+    query_window(site, "query-sqlite", f"Provider=SQLite;Data Source={windows_path(db)}", first=["misalign"])
 
 
 def postgres_query(site):
@@ -366,13 +393,15 @@ def main():
     parser.add_argument("--build", type=Path, required=True)
     parser.add_argument("--matrix-sim", required=True)
     parser.add_argument("--shots", type=Path, required=True)
+    parser.add_argument("--decoy", type=Path, required=True)
     parser.add_argument("--only", default="")
     args = parser.parse_args()
     args.shots.mkdir(parents=True, exist_ok=True)
     root = Path(tempfile.mkdtemp(prefix="tarvelo-win32-"))
-    site = Site(args.build.resolve(), root, args.shots.resolve())
+    site = Site(args.build.resolve(), root, args.shots.resolve(), args.decoy.resolve())
     linux_host = Path(args.matrix_sim).resolve().parents[2] / "host/tarvelo-host"
-    cases = [("lifecycle", lambda: lifecycle(site)), ("missing", lambda: missing_services(site)),
+    cases = [("lifecycle", lambda: lifecycle(site)), ("beside", lambda: beside_host(site)),
+             ("missing", lambda: missing_services(site)),
              ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)),
              ("return", lambda: line_returns(site)), ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
              ("settings", lambda: settings_dialog(site, linux_host)), ("snapshots", lambda: snapshots(site)),
