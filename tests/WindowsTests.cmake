@@ -31,11 +31,11 @@ add_test(NAME windows.media COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/playback
 set_tests_properties(windows.media PROPERTIES FIXTURES_SETUP media)
 add_test(NAME windows.unit COMMAND ${WINE_RUN} $<TARGET_FILE:windows_unit_tests>)
 set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED media FIXTURES_SETUP recording
-  ENVIRONMENT "TARVELO_TEST_MEDIA=Z:${CMAKE_BINARY_DIR}/media;TARVELO_TEST_OUTPUT=Z:${CMAKE_BINARY_DIR}/output")
+  ENVIRONMENT "TARVELO_TEST_MEDIA=Z:${CMAKE_BINARY_DIR}/media;TARVELO_TEST_OUTPUT=Z:${CMAKE_BINARY_DIR}/output;LANG=zh_CN.UTF-8")
 
 # The recording windows.unit made under Wine, read by ffprobe here.
 add_test(NAME windows.recording COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/capture/device/probe_recording.py
-         ${CMAKE_BINARY_DIR}/output/painted-with-sound.avi)
+         ${CMAKE_BINARY_DIR}/output/录像-有声.avi)
 set_tests_properties(windows.recording PROPERTIES FIXTURES_REQUIRED recording)
 
 add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_exports.py

@@ -8,6 +8,9 @@
  *
  *   load, unload                  LoadLibrary / FreeLibrary (an export loads it first);
  *                                 unload fails when the library stays mapped
+ *   exit                          returns from main at once, without Frame_FreeAll
+ *                                 or FreeLibrary, as a host that crashes out or
+ *                                 forgets them
  *   misalign                      the exports after it are called with the stack
  *                                 4 bytes off 16, as by a host whose compiler
  *                                 keeps only 4 (i686; x86-64's convention has none)
@@ -21,6 +24,9 @@
  *   awaitfile=PATH  until that file exists (another program's go-ahead)
  *   close=TITLE     asks that window to close (as its close box does)
  *   windows         prints each visible window of ours: title, place, owner
+ *   enabled         prints whether the host's main window takes input
+ *   dpi             prints the thread's DPI awareness (0 unaware, 1 system,
+ *                   2 per monitor, -1 unknown)
  *   shot=FILE.bmp   the whole screen, 24 bits
  *   key=COMBO       a key as the user presses it, to the active window:
  *                   [ctrl+][shift+][alt+]KEY, KEY a letter, a digit, or one of
@@ -58,7 +64,7 @@ static const wchar_t *library_path = L"Tarvelo.dll";
 static HMODULE library;
 static HWND main_window;
 static wchar_t **steps;
-static int step_count, next_step, call_depth;
+static int step_count, next_step, call_depth, leave_loaded;
 static DWORD wait_until, step_started;
 static char work_path[MAX_PATH * 2];
 
@@ -315,6 +321,17 @@ static TarveloModule host_module(const wchar_t *which)
     return NULL;
 }
 
+/* Looked up at run time: these came with Windows 10. */
+static int dpi_awareness(void)
+{
+    typedef void *(WINAPI * context_t)(void);
+    typedef int(WINAPI * awareness_t)(void *);
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    context_t context = (context_t)(any_function_t)GetProcAddress(user, "GetThreadDpiAwarenessContext");
+    awareness_t awareness = (awareness_t)(any_function_t)GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext");
+    return context && awareness ? awareness(context()) : -1;
+}
+
 struct export_call {
     const char *name;
     const wchar_t *argument;
@@ -464,6 +481,17 @@ static int run_next_step(void)
                 fail("no such file");
             return 1;
         }
+    } else if (wcscmp(name, L"exit") == 0) {
+        if (call_depth > 0)
+            return wait_for_call();
+        leave_loaded = 1;
+        next_step = step_count;
+        say("leaving with the library loaded");
+        return 0;
+    } else if (wcscmp(name, L"enabled") == 0) {
+        say("host window enabled: %d", IsWindowEnabled(main_window) ? 1 : 0);
+    } else if (wcscmp(name, L"dpi") == 0) {
+        say("dpi awareness: %d", dpi_awareness());
     } else if (wcscmp(name, L"windows") == 0) {
         EnumWindows(print_window, 0);
     } else if (wcscmp(name, L"key") == 0) {
@@ -532,7 +560,7 @@ int wmain(int argc, wchar_t **argv)
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    if (library)
+    if (library && !leave_loaded)
         FreeLibrary(library);
     say("host done");
     return 0;

@@ -71,7 +71,9 @@ QString SnapshotStore::FileName(const QString& pictureDir, int32_t port, const Q
                                 const QString& operatorName)
 {
     QString safeName = operatorName;
-    safeName.replace('/', '_').replace('\\', '_');
+    for (QChar& c : safeName)
+        if (c == '/' || c == '\\' || ForbiddenInFileName(c.unicode()))
+            c = '_';
     return pictureDir + QString::number(port) + '-' + time.toString(QStringLiteral("yyyyMMddhhmmss")) + '-' +
            safeName + QStringLiteral(".jpg");
 }
@@ -139,6 +141,11 @@ QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorN
                                  const QDateTime& time)
 {
     QString path = FileName(settings_.PictureDir, currentPort, time, operatorName);
+    if (operatorName != toldName_ && !path.endsWith('-' + operatorName + QStringLiteral(".jpg"))) {
+        toldName_ = operatorName;
+        logLine("snapshot", "the operator's name has characters no file name may have: they are \"_\" in " +
+                                path.toStdString());
+    }
     // The picture takes its name only at the end, so a name no file can
     // have would show only then: it is refused first.
     if (!FileNameFits(path)) {

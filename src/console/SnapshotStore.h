@@ -57,7 +57,8 @@ public:
     // never inside a character.
     static QString StoredOperator(const QString& operatorName, SqlDialect dialect);
     // Where a snapshot file goes; a path separator in the operator's name
-    // becomes "_", so that no name leads out of the picture directory.
+    // becomes "_", so that no name leads out of the picture directory, and
+    // so does a character the file system refuses (Windows' : * ? " < > |).
     static QString FileName(const QString& pictureDir, int32_t port, const QDateTime& time,
                             const QString& operatorName);
 
@@ -67,6 +68,7 @@ private:
     TVideoCap& capture_;
     QueryObject& query_;
     Settings settings_;
+    QString toldName_;  // the last operator name whose changed file name was logged
     std::shared_ptr<void> alive_ = std::make_shared<int>(0);  // expires with the store
 };
 

@@ -1,5 +1,6 @@
 #include "framework/Application.h"
 
+#include "framework/HostModality.h"
 #include "framework/Log.h"
 #include "framework/ToolkitPlatform.h"
 
@@ -76,8 +77,10 @@ void SetHostWorkPath(const QString& path)
 bool Application::ensureWidgets()
 {
     if (QCoreApplication* app = QCoreApplication::instance()) {
-        if (qobject_cast<QApplication*>(app))
+        if (qobject_cast<QApplication*>(app)) {
+            HostModality::watch(&Application::ownerWindow);
             return true;
+        }
         logLine("application", "the host's Qt application object cannot show widgets; no window is shown");
         return false;
     }
@@ -86,6 +89,8 @@ bool Application::ensureWidgets()
     // Where Qt is a shared library of its own, the application object may
     // outlive us: it lives on the heap, freed only by releaseWidgets.
     ownApplication = new OwnApplication;
+    holdOwnModule(true);
+    HostModality::watch(&Application::ownerWindow);
     return true;
 }
 
@@ -96,13 +101,16 @@ void Application::releaseWidgets()
     // A window still open (a modal run that called us) keeps the
     // application until a later Frame_FreeAll.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (!QApplication::topLevelWidgets().isEmpty()) {
-        logLine("application", "a window of ours is still open: Qt stays until a later Frame_FreeAll");
+    if (QWidgetList open = QApplication::topLevelWidgets(); !open.isEmpty()) {
+        logLine("application", std::string("a window of ours is still open (") + open.first()->metaObject()->className() +
+                                   " \"" + open.first()->windowTitle().toStdString() +
+                                   "\"): Qt stays until a later Frame_FreeAll");
         return;
     }
     forgetOwnerHandle();
     delete ownApplication;
     ownApplication = nullptr;
+    holdOwnModule(false);
 }
 
 // X11 and Windows can name a window of another program; elsewhere (the

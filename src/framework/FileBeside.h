@@ -23,6 +23,10 @@ BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::stri
 // in bytes on Linux; in UTF-16 units, and the whole path's, on Windows).
 bool FileNameFits(const QString& path);
 
+// A character that Windows refuses in a file's name besides the path
+// separators (: * ? " < > | and the control characters); none elsewhere.
+bool ForbiddenInFileName(char16_t c);
+
 // Makes the names in the directory of `path` durable, as a rename into it.
 // False with `why` when the disk did not take them.
 bool FlushDirectoryOf(const QByteArray& path, std::string& why);

@@ -64,6 +64,12 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 }  // namespace
 
+// Any character but the separator and NUL may stand in a file's name.
+bool ForbiddenInFileName(char16_t)
+{
+    return false;
+}
+
 bool FileNameFits(const QString& path)
 {
     return QFile::encodeName(QFileInfo(path).fileName()).size() <= NAME_MAX;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <atomic>
 #include <chrono>
+#include <string_view>
 #include <thread>
 #include <windows.h>
 
@@ -85,6 +86,11 @@ bool FileNameFits(const QString& path)
 {
     QFileInfo file(path);
     return file.fileName().size() <= 255 && QDir::toNativeSeparators(file.absoluteFilePath()).size() < MAX_PATH;
+}
+
+bool ForbiddenInFileName(char16_t c)
+{
+    return c < 0x20 || std::u16string_view(u":*?\"<>|").find(c) != std::u16string_view::npos;
 }
 
 bool FlushDirectoryOf(const QByteArray&, std::string&)

@@ -18,8 +18,7 @@ bool logUnattended(const QString& text)
 {
     if (!unattended())
         return false;
-    const char* path = std::getenv("TARVELO_MESSAGE_LOG");
-    QFile log(QString::fromLocal8Bit(path));
+    QFile log(qEnvironmentVariable("TARVELO_MESSAGE_LOG"));
     if (log.open(QIODevice::Append))  // one "\n" a line, on Windows too
         log.write((text + '\n').toUtf8());
     return true;
@@ -35,8 +34,7 @@ QString boxTitle()
 
 bool unattended()
 {
-    const char* path = std::getenv("TARVELO_MESSAGE_LOG");
-    return path && *path;
+    return !qEnvironmentVariableIsEmpty("TARVELO_MESSAGE_LOG");
 }
 
 void showMessage(const QString& text)

@@ -30,6 +30,15 @@ void prepareToolkit()
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
 }
 
+void holdOwnModule(bool) {}
+
+// An X11 client cannot disable another's window; the window manager keeps a
+// modal transient above its parent.
+bool setHostWindowEnabled(uintptr_t, bool)
+{
+    return true;
+}
+
 // X11 owners are transient parents, set by the application object itself.
 void ownByNativeWindow(QWindow*, uintptr_t) {}
 

@@ -36,8 +36,34 @@ bool toolkitGoesWithLibrary()
 }
 
 // Qt's plug-ins are linked into the library; nothing is looked for beside
-// the host or beside us.
-void prepareToolkit() {}
+// the host or beside us. As a plug-in application Qt sets no process DPI
+// awareness: any value it sets, even the host's own, could no longer be
+// changed by the host, and per-monitor awareness would stop Windows from
+// scaling an unaware host's windows.
+void prepareToolkit()
+{
+    QCoreApplication::setAttribute(Qt::AA_PluginApplication);
+}
+
+void holdOwnModule(bool held)
+{
+    static HMODULE self = nullptr;
+    if (held && !self) {
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&holdOwnModule)), &self);
+    } else if (!held && self) {
+        // The host's own reference keeps the code we return to mapped.
+        FreeLibrary(self);
+        self = nullptr;
+    }
+}
+
+bool setHostWindowEnabled(uintptr_t owner, bool enabled)
+{
+    HWND window = reinterpret_cast<HWND>(owner);
+    if (!window || !IsWindow(window))
+        return true;
+    return !EnableWindow(window, enabled);  // nonzero: it was disabled
+}
 
 namespace {
 

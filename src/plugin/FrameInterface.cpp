@@ -4,6 +4,7 @@
 #include "framework/Application.h"
 #include "framework/ErrorGuard.h"
 #include "framework/GbkText.h"
+#include "framework/ToolkitPlatform.h"
 #include "plugin/CompositionRoot.h"
 #include "plugin/FrameImport.h"
 #include "plugin/LibraryState.h"
@@ -28,10 +29,16 @@ struct LibraryLifetime {
         qAddPostRoutine(&DestroyConsole);
     }
 
-    // No window of ours may outlive the code that runs it, even when the host
-    // forgot Frame_FreeAll.
+    // Where Qt is a shared library of its own (Linux), a host may unload us
+    // without Frame_FreeAll: no window of ours may outlive the code that runs
+    // it. Where Qt is inside the library (Windows), this runs in DllMain:
+    // either after Frame_FreeAll, with nothing left to tear down, or at the
+    // process's exit, when waiting for a thread or destroying a window could
+    // hang it; the library holds itself loaded while its windows live.
     ~LibraryLifetime()
     {
+        if (toolkitGoesWithLibrary())
+            return;
         qRemovePostRoutine(&DestroyConsole);
         Application::setOwnerWindow(savedOwner);
         ResetLibraryState();  // destroys the console too

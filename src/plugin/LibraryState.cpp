@@ -1,6 +1,7 @@
 #include "plugin/LibraryState.h"
 
 #include "framework/Application.h"
+#include "framework/Log.h"
 #include "framework/MessageBox.h"
 
 #include <QApplication>
@@ -43,6 +44,11 @@ void RunModalWindow(const std::function<std::unique_ptr<ModalWindow>()>& factory
 {
     if (!factory || !Application::ensureWidgets())
         return;
+    // A host timer may ask again while the window runs: one is enough.
+    if (reference) {
+        logLine("plugin", "that window is already open");
+        return;
+    }
     std::unique_ptr<ModalWindow> window = factory();
     if (!window)
         return;

@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <filesystem>
-#include <system_error>
 
 namespace tarvelo {
 namespace {
@@ -102,8 +100,9 @@ void ForceDirectories(const QString& dir)
     QString path = withoutTrailingSeparators(dir);
     if (path.size() < 3 || QFileInfo(path).isDir())
         return;
-    std::error_code ignored;
-    std::filesystem::create_directories(path.toStdString(), ignored);
+    // Through Qt: the wide file API on Windows, where a narrow path would be
+    // read in the ANSI code page.
+    QDir().mkpath(path);
 }
 
 }  // namespace tarvelo

@@ -90,7 +90,9 @@ TEST_F(SnapshotStoreTest, FilesAreNamedByInputTimeAndOperator)
     EXPECT_EQ(files.TakeSnapshot("", "../up", 7), "");
     const QString longest(255 - int(strlen("9-20040611173507-.jpg")), 'x');  // NAME_MAX exactly
     EXPECT_EQ(files.TakeSnapshot("", longest, 9), "") << "a name at the limit, whatever its temporary name";
-    EXPECT_EQ(pictures(), (QStringList{"0-20040611173507-.jpg", "3-20040611173507-op1.jpg", "7-20040611173507-.._up.jpg",
+    EXPECT_EQ(files.TakeSnapshot("", "a:b*c?\"d<e>|", 5), "") << "Windows alone refuses these";
+    EXPECT_EQ(pictures(), (QStringList{"0-20040611173507-.jpg", "3-20040611173507-op1.jpg",
+                                       "5-20040611173507-a:b*c?\"d<e>|.jpg", "7-20040611173507-.._up.jpg",
                                        "9-20040611173507-" + longest + ".jpg"}))
         << "the second hyphen stays; no name leads out of the directory; nothing left beside";
     QFile stored(dir.file("pictures/3-20040611173507-op1.jpg"));

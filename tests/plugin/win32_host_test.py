@@ -119,8 +119,8 @@ def count_near(rows, colour, tolerance=40):
 
 
 def lifecycle(site):
-    rc, out = site.host("Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "windows", site.shot("console"),
-                        "Frame_FreeAll", "unload",
+    rc, out = site.host("dpi", "Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "dpi", "windows",
+                        site.shot("console"), "Frame_FreeAll", "unload",
                         "Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "Frame_FreeAll", "unload")
     site.keep_shot("console")
     check(rc == 0 and out.count("Frame_Init: 1") == 2 and out.count("Frame_FreeAll: 1") == 2
@@ -129,6 +129,40 @@ def lifecycle(site):
           "loaded by full path from another folder, no decoy touched")
     check(f'window "{CONSOLE}"' in out and "owner host" in out, "the console is owned by the host's window")
     check((site.dir / "CapPicture").is_dir(), "the default picture directory is the work path's CapPicture")
+    dpi = [line for line in out.splitlines() if line.startswith("dpi awareness:")]
+    check(len(dpi) == 2 and dpi[0] == dpi[1], f"the host's DPI awareness stays as it was with the console {dpi}")
+
+
+def leave_loaded(site):
+    """A host that ends with the console live, without Frame_FreeAll or
+    FreeLibrary: its process ends at once, the files it had are whole."""
+    master, slave = pty.openpty()
+    site.link_com(7, os.ttyname(slave))
+    site.settings(7)
+    shutil.rmtree(site.dir / "CapPicture", ignore_errors=True)
+    host = site.host("Frame_Init", "Frame_SetParam=张三", "Frame_ExecFunc=1", f"await={CONSOLE}", "wait=1000",
+                     "Video_CapturePicture", "exit", background=True)
+    out, left = "", None
+    for line in host.stdout:
+        out += line
+        if "leaving with the library loaded" in line:
+            left = time.monotonic()
+            break
+    try:
+        out += host.communicate(timeout=30)[0]
+    except subprocess.TimeoutExpired:
+        host.kill()
+        out += host.communicate()[0]
+    took = time.monotonic() - left if left else None
+    pictures = list((site.dir / "CapPicture").glob("*.jpg"))
+    check(took is not None and took < 10 and host.returncode == 0 and len(pictures) == 1
+          and djpeg_size(pictures[0].read_bytes()) == (320, 240)
+          and not list((site.dir / "CapPicture").glob(".~*")) and "[串口]" in (site.dir / "Tarvelo.ini").read_bytes().decode("gbk"),
+          f"a host that exits with the console live ends (in {took and round(took, 1)} s), its snapshot whole")
+    if took is None or took >= 10:
+        print(out)
+    os.close(master)
+    os.close(slave)
 
 
 def beside_host(site):
@@ -325,6 +359,46 @@ def snapshots(site):
     os.close(slave)
 
 
+def chinese_site(site):
+    """A Chinese Windows (code page 936) and a GUI host with no standard
+    error: a Chinese work path, operator name and system error text, and
+    the library's own bounded log beside the settings file."""
+    master, slave = pty.openpty()
+    site.link_com(7, os.ttyname(slave))
+    work = site.dir / "监控系统"
+    work.mkdir(exist_ok=True)
+    shutil.copy(site.dir / "win32-host.exe", work)
+    old_log = b"an older line\n" * (1024 * 1024 // 14)
+    (work / "Tarvelo.log").write_bytes(old_log)
+    env = dict(os.environ, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8", TARVELO_MESSAGE_LOG=windows_path(site.messages))
+    env.pop("QT_QPA_PLATFORM", None)
+    env.pop("TARVELO_LOG", None)
+
+    def host(port, *steps):
+        site.settings(port)
+        shutil.move(site.dir / "Tarvelo.ini", work / "Tarvelo.ini")
+        return subprocess.run([str(WINE_RUN), "win32-host.exe", "-l", windows_path(site.library), "Frame_Init",
+                               "Frame_SetParam=王:五?", *steps, "Frame_FreeAll", "unload"], cwd=work, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, timeout=120).returncode
+    rc = host(9, "Frame_ExecFunc=1", "wait=300")
+    rc |= host(7, "Video_SwitchToTV=2", "Frame_ExecFunc=1", f"await={CONSOLE}", "wait=1000", "Video_CapturePicture",
+               "wait=500")
+    log = (work / "Tarvelo.log").read_bytes() if (work / "Tarvelo.log").exists() else b""
+    text = log.decode("utf-8", errors="replace")
+    pictures = list((work / "CapPicture").glob("2-*-王_五_.jpg"))
+    check(rc == 0 and len(pictures) == 1 and djpeg_size(pictures[0].read_bytes()) == (320, 240),
+          f"under code page 936 the snapshot lands in 监控系统\\CapPicture, named for 王:五? with '_' "
+          f"({sorted(p.name for p in work.rglob('*.jpg'))})")
+    check((work / "Tarvelo.log.1").exists() and (work / "Tarvelo.log.1").read_bytes().startswith(old_log)
+          and "an older line" not in text and "COM9" in text and "\ufffd" not in text and "找不到" in text,
+          "with no standard error the log is Tarvelo.log beside the settings file, in UTF-8 with Windows' Chinese "
+          "error text, and the full one became Tarvelo.log.1")
+    if "找不到" not in text:
+        print(text[-2000:])
+    os.close(master)
+    os.close(slave)
+
+
 def picture_rows(connect, now, placeholder):
     red = subprocess.run(["convert", "-size", "160x120", "xc:#e01010", "jpeg:-"], check=True,
                          capture_output=True).stdout
@@ -340,12 +414,14 @@ def picture_rows(connect, now, placeholder):
 def query_window(site, name, ado, first=()):
     """Run as a user would, not unattended: a failure shows as a box on the shot."""
     rc, out = site.host(*first, "Frame_Init", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=2", f"await={QUERY}",
-                        "wait=500", "key=alt+q", "wait=3000", site.shot(name), f"close={QUERY}", "wait=300",
-                        "Frame_FreeAll")
+                        "enabled", "wait=500", "key=alt+q", "wait=3000", site.shot(name), f"close={QUERY}",
+                        "wait=300", "enabled", "Frame_FreeAll")
     bmp = site.keep_shot(name)
     red = count_near(read_bmp(bmp)[2], (0xE0, 0x10, 0x10)) if bmp.exists() else 0
     check(rc == 0 and red > 2000, f"the query window lists the rows of {name} and shows a stored picture "
                                   f"({red} red pixels)")
+    enabled = [line[-1] for line in out.splitlines() if line.startswith("host window enabled:")]
+    check(enabled == ["0", "1"], f"the host's window takes no input under the modal window, and does after {enabled}")
 
 
 def sqlite_query(site):
@@ -400,11 +476,12 @@ def main():
     root = Path(tempfile.mkdtemp(prefix="tarvelo-win32-"))
     site = Site(args.build.resolve(), root, args.shots.resolve(), args.decoy.resolve())
     linux_host = Path(args.matrix_sim).resolve().parents[2] / "host/tarvelo-host"
-    cases = [("lifecycle", lambda: lifecycle(site)), ("beside", lambda: beside_host(site)),
+    cases = [("lifecycle", lambda: lifecycle(site)), ("exit", lambda: leave_loaded(site)), ("beside", lambda: beside_host(site)),
              ("missing", lambda: missing_services(site)),
              ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)),
              ("return", lambda: line_returns(site)), ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
              ("settings", lambda: settings_dialog(site, linux_host)), ("snapshots", lambda: snapshots(site)),
+             ("chinese", lambda: chinese_site(site)),
              ("sqlite", lambda: sqlite_query(site)), ("postgres", lambda: postgres_query(site))]
     for name, case in cases:
         if not args.only or name in args.only.split(","):

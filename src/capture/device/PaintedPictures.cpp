@@ -2,6 +2,7 @@
 
 #include "capture/site/SiteScene.h"
 
+#include <QFile>
 #include <QFont>
 #include <QPainter>
 #include <QTime>
@@ -44,11 +45,21 @@ void PaintTestPattern(QImage& frame, std::chrono::milliseconds elapsed)
     paintCaption(frame, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), Qt::AlignRight | Qt::AlignBottom);
 }
 
+// Through Qt, as every path on Windows: a narrow name would be read in the
+// ANSI code page.
+std::optional<SiteView> SitePainter::readView() const
+{
+    QFile file(file_);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return ParseSiteView(file.readAll().toStdString());
+}
+
 void SitePainter::operator()(QImage& frame, std::chrono::milliseconds elapsed)
 {
     if (elapsed >= nextRead_) {
         nextRead_ = elapsed + ReadInterval;
-        view_ = ReadSiteView(file_);
+        view_ = readView();
     }
     if (!view_) {
         PaintTestPattern(frame, elapsed);

@@ -6,6 +6,7 @@
 #include "capture/site/SiteView.h"
 
 #include <QImage>
+#include <QString>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -16,12 +17,14 @@ void PaintTestPattern(QImage& frame, std::chrono::milliseconds elapsed);
 
 class SitePainter {
 public:
-    explicit SitePainter(std::string siteFile) : file_(std::move(siteFile)) {}
+    explicit SitePainter(QString siteFile) : file_(std::move(siteFile)) {}
     // The test pattern while the file names no camera (no simulator).
     void operator()(QImage& frame, std::chrono::milliseconds elapsed);
 
 private:
-    std::string file_;
+    std::optional<SiteView> readView() const;
+
+    QString file_;
     std::optional<SiteView> view_;
     std::chrono::milliseconds nextRead_{0};
 };

@@ -23,8 +23,7 @@ public:
     std::unique_ptr<DriverSession> connect(FrameSink& sink) override
     {
         PaintedSource source{TestPatternModes, {320, 240, "BGRx"}, 30, PaintTestPattern, OpenAviRecording, OpenWaveIn};
-        const char* site = std::getenv(SiteFileVariable);
-        if (site && *site)
+        if (QString site = qEnvironmentVariable(SiteFileVariable); !site.isEmpty())
             source.paint = SitePainter(site);
         return std::make_unique<PaintedSession>(std::move(source), sink);
     }

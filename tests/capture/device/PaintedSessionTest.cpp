@@ -211,7 +211,7 @@ TEST(PaintedSession, TheSitesCameraWhileItsFileNamesOneElseTheTestPattern)
     TempWorkDir dir;
     std::string file = dir.file("site").toStdString();
     CountingSink sink;
-    PaintedSession session(source(SitePainter(file)), sink);
+    PaintedSession session(source(SitePainter(QString::fromStdString(file))), sink);
 
     QImage pattern;
     ASSERT_TRUE(session.grab(pattern));

@@ -40,7 +40,7 @@ TEST(WindowsDrivers, ARecordingWithTheMachinesSound)
 {
     QString out = qEnvironmentVariable("TARVELO_TEST_OUTPUT", QDir::currentPath());
     QDir().mkpath(out);
-    QString file = out + "/painted-with-sound.avi";
+    QString file = out + QStringLiteral("/录像-有声.avi");  // a Chinese name, under code page 936
     QuietSink sink;
     PaintedSource source{{}, {320, 240, "BGRx"}, 30, [](QImage& f, std::chrono::milliseconds) { f.fill(Qt::red); },
                          OpenAviRecording, OpenWaveIn};
