@@ -8,7 +8,7 @@
 
 #include "BenchSupport.h"
 #include "YearOfSnapshots.h"
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 #include "framework/ConnectionString.h"
 #include "playback/FormPlayAVI.h"
 #include "support/PostgresServer.h"

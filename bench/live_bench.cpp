@@ -1,7 +1,7 @@
 // The live picture while recordings start and stop, and how soon a newly
 // connected test-pattern driver shows its first frame.
 
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

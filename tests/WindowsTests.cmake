@@ -17,8 +17,8 @@ add_executable(windows_unit_tests
   framework/GbkTextTest.cpp framework/IniFileTest.cpp framework/ConnectionStringTest.cpp framework/FileBesideWindowsTest.cpp
   framework/SqlServerOdbcWindowsTest.cpp
   capture/VideoCapTest.cpp capture/LoggingCaptureService.cpp capture/device/ScriptedDriver.cpp
-  serial/MSerialPortTest.cpp capture/device/PaintedSessionTest.cpp settings/IniDataTest.cpp
-  playback/PlayerFormatsTest.cpp capture/device/WindowsDriversTest.cpp)
+  serial/LineDrainTest.cpp serial/MSerialPortTest.cpp capture/device/painted/PaintedSessionTest.cpp settings/IniDataTest.cpp
+  playback/PlayerFormatsTest.cpp capture/device/directshow/WindowsDriversTest.cpp)
 target_include_directories(windows_unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(windows_unit_tests PRIVATE tarvelo_core GTest::gtest)
 # Its windows are on the offscreen platform, as on Linux.
@@ -34,7 +34,7 @@ set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED media FIXTURES_SE
   ENVIRONMENT "TARVELO_TEST_MEDIA=Z:${CMAKE_BINARY_DIR}/media;TARVELO_TEST_OUTPUT=Z:${CMAKE_BINARY_DIR}/output;LANG=zh_CN.UTF-8")
 
 # The recording windows.unit made under Wine, read by ffprobe here.
-add_test(NAME windows.recording COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/capture/device/probe_recording.py
+add_test(NAME windows.recording COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/capture/device/directshow/probe_recording.py
          ${CMAKE_BINARY_DIR}/output/录像-有声.avi)
 set_tests_properties(windows.recording PROPERTIES FIXTURES_REQUIRED recording)
 

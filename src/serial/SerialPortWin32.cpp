@@ -2,6 +2,7 @@
 
 #include "framework/Log.h"
 #include "framework/WindowsError.h"
+#include "serial/LineDrain.h"
 #include "serial/LineLoss.h"
 #include "serial/SerialPort.h"
 
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 
 namespace tarvelo {
 namespace {
@@ -208,6 +210,29 @@ void CloseComm(PortHandle handle)
     releaseLine(*port, true);
 }
 
+// FlushFileBuffers returns once the driver has handed the bytes on, not
+// once they have left: RTS waits for an empty output queue and for every
+// character's time on the line.
+namespace {
+
+void waitUntilSent(const Win32Port& port, std::chrono::steady_clock::time_point started, long bytes)
+{
+    FlushFileBuffers(port.handle);
+    LineDrain drain;
+    drain.queuedBytes = [&port]() -> long {
+        DWORD errors = 0;
+        COMSTAT status{};
+        return ClearCommError(port.handle, &errors, &status) ? long(status.cbOutQue) : -1;
+    };
+    drain.sleep = [](std::chrono::microseconds wait) { std::this_thread::sleep_for(wait); };
+    auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(CharacterTime(port) * (bytes + 1) * 4) +
+                 std::chrono::milliseconds(200);
+    if (!drain.waitUntilSent(started, bytes, port, limit))
+        logLine("serial", port.name() + ": the driver still held bytes when RTS had to drop");
+}
+
+}  // namespace
+
 // Bytes given while the line is lost are dropped: a camera head must not
 // move on orders given long before its line came back.
 int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
@@ -219,6 +244,7 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
     std::string lossReason;
     {
         std::shared_lock lock(port->line.lineMutex);
+        auto started = std::chrono::steady_clock::now();
         if (port->handle == INVALID_HANDLE_VALUE)
             return 0;
         if (port->rts == RtsControl::Manual)
@@ -228,7 +254,7 @@ int32_t WriteComm(PortHandle handle, const uint8_t* buf, int32_t count)
             written = 0;
         }
         if (port->rts == RtsControl::Manual && lossReason.empty()) {
-            FlushFileBuffers(port->handle);  // until the last byte has left
+            waitUntilSent(*port, started, long(written));
             EscapeCommFunction(port->handle, CLRRTS);
         }
     }

@@ -4,7 +4,10 @@
 - Each folder of src/ includes only itself and the folders below it; inside
   capture/ the component and its service sit above the device layer
   (capture/device/), which sits above the virtual site's scene
-  (capture/site/); the media helpers (media/: GStreamer's, DirectShow's)
+  (capture/site/). The device layer's back-ends have rooms of their own
+  (gstreamer/, directshow/, painted/) above its shared sessions and
+  recorder; one back-end does not reach into another's room, except that
+  Windows' driver list offers the painted test pattern. The media helpers (media/: GStreamer's, DirectShow's)
   sit below both capture and playback.
 - Window folders include no device code, and device code holds no widgets.
 - No two units (a .h with its .cpp) include each other, directly or round
@@ -24,6 +27,10 @@ below = {
     "matrix": BASE | {"serial", "matrix"},
     "capture/site": BASE | {"media", "capture/site"},
     "capture/device": BASE | {"media", "capture/site", "capture/device"},
+    "capture/device/gstreamer": BASE | {"media", "capture/site", "capture/device", "capture/device/gstreamer"},
+    "capture/device/painted": BASE | {"media", "capture/site", "capture/device", "capture/device/painted"},
+    "capture/device/directshow": BASE | {"media", "capture/site", "capture/device", "capture/device/painted",
+                                         "capture/device/directshow"},
     "capture": BASE | {"media", "capture/site", "capture/device", "capture"},
     "settings": BASE | {"settings"},
     "console": BASE | {"capture", "serial", "matrix", "settings", "console"},
@@ -31,7 +38,8 @@ below = {
     "playback": BASE | {"media", "playback"},
 }
 windows = {"console", "archive", "playback", "settings"}
-device = {"capture/device", "capture/site", "media"}
+device = {"capture/device", "capture/device/gstreamer", "capture/device/directshow", "capture/device/painted",
+          "capture/site", "media"}
 # Device code may live beside the windows that use it (the player).
 device_files = {"playback/Player.h", "playback/Player.cpp", "playback/PlayerWindows.cpp", "playback/PlayerMoves.cpp",
                 "playback/SoundOutput.h", "playback/SoundOutput.cpp"}

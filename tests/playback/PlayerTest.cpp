@@ -2,7 +2,7 @@
 // with their positions checked, a file that is no video, a second file
 // replacing the first, and the window around the player.
 
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 #include "media/GstSupport.h"
 #include "playback/FormPlayAVI.h"
 #include "support/Parts.h"

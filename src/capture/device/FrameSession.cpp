@@ -3,6 +3,7 @@
 #include "framework/Log.h"
 
 #include <QFile>
+#include <utility>
 
 namespace tarvelo {
 namespace {
@@ -17,6 +18,11 @@ FrameSession::FrameSession(FrameSink& sink, RecordingFileOpener openFile, SoundI
 {
 }
 
+FrameSession::~FrameSession()
+{
+    stopDelivering();
+}
+
 void FrameSession::deliver(QImage frame, uint32_t timeMs)
 {
     catchAndLog("capture", [&] {
@@ -29,10 +35,19 @@ void FrameSession::deliver(QImage frame, uint32_t timeMs)
         if (recorder_)
             recorder_->offer(frame);
     }
-    std::lock_guard lock(mutex_);
-    newest_ = std::move(frame);
-    ++frameCount_;
-    newFrame_.notify_all();
+    bool back = false;
+    {
+        std::lock_guard lock(mutex_);
+        newest_ = std::move(frame);
+        ++frameCount_;
+        back = std::exchange(lost_, false);
+        newFrame_.notify_all();
+    }
+    if (back)
+        owner_.post([this] {
+            logLine("capture", "the video source is back");
+            sink_.statusChanged(IDS_CAP_CLEAR, "");
+        });
 }
 
 void FrameSession::forgetNewest()
@@ -43,9 +58,66 @@ void FrameSession::forgetNewest()
 
 void FrameSession::stopDelivering()
 {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        newFrame_.notify_all();
+    }
+    if (watch_.joinable())
+        watch_.join();
+}
+
+void FrameSession::watchForStalls(std::chrono::milliseconds limit)
+{
+    watch_ = std::thread(&FrameSession::watch, this, limit);
+}
+
+void FrameSession::expectPictures(bool expected)
+{
     std::lock_guard lock(mutex_);
-    stopping_ = true;
-    newFrame_.notify_all();
+    expected_ = expected;
+    newFrame_.notify_all();  // the wait starts again from now
+}
+
+void FrameSession::watch(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        uint64_t seen = frameCount_;
+        bool wasExpected = expected_;
+        bool changed =
+            newFrame_.wait_for(lock, limit, [&] { return stopping_ || frameCount_ != seen || expected_ != wasExpected; });
+        if (changed || !expected_ || lost_)
+            continue;
+        lock.unlock();
+        sourceLost("no picture for " + std::to_string(limit.count()) + " ms");
+        lock.lock();
+    }
+}
+
+void FrameSession::sourceLost(const std::string& why)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (lost_ || stopping_)
+            return;
+        lost_ = true;
+    }
+    owner_.post([this, why] { reportLoss(why); });
+}
+
+bool FrameSession::sourceIsLost()
+{
+    std::lock_guard lock(mutex_);
+    return lost_;
+}
+
+void FrameSession::reportLoss(const std::string& why)
+{
+    logLine("capture", "the video source was lost: " + why);
+    sink_.statusChanged(IDS_CAP_VIDEO_SOURCE_LOST, "Error: the video source was lost");
+    if (recorder_)
+        finishRecording(IDS_CAP_VIDEO_SOURCE_LOST);
 }
 
 QSize FrameSession::frameSize()
@@ -112,7 +184,7 @@ bool FrameSession::stopRecording()
     return lastProgress_.lastError == 0;
 }
 
-void FrameSession::finishRecording()
+void FrameSession::finishRecording(uint32_t failure)
 {
     std::unique_ptr<FrameRecorder> recorder;
     {
@@ -123,6 +195,10 @@ void FrameSession::finishRecording()
         return;
     ++recordingId_;  // an end posted by this recording is seen to now
     RecordingEnd end = recorder->finish();
+    if (failure && !end.error) {
+        end.error = failure;
+        end.text = "Error: the video source was lost";
+    }
     lastProgress_ = recorder->progress();
     lastProgress_.capturing = false;
     lastProgress_.lastError = end.error;

@@ -1,9 +1,9 @@
 // The recording of a session: a bin added to the running pipeline, fed
 // from the source's tee, so the live picture goes on while it starts and
 // ends; counting what it writes, and ending it.
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 
-#include "capture/device/GstSessionShared.h"
+#include "capture/device/gstreamer/GstSessionShared.h"
 #include "framework/Log.h"
 
 #include <QFile>

@@ -2,9 +2,9 @@
 // the test pattern, painted in-process (the virtual site's camera where
 // TARVELO_SITE names its file), as on Linux. Both record through AVIFile.
 
-#include "capture/device/DirectShowDrivers.h"
-#include "capture/device/PaintedPictures.h"
-#include "capture/device/PaintedSession.h"
+#include "capture/device/directshow/DirectShowDrivers.h"
+#include "capture/device/painted/PaintedPictures.h"
+#include "capture/device/painted/PaintedSession.h"
 #include "capture/device/SystemDrivers.h"
 
 #include <cstdlib>

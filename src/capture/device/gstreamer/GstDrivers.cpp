@@ -1,6 +1,6 @@
 #include "capture/device/SystemDrivers.h"
 
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 #include "capture/site/SiteSource.h"
 #include "capture/site/SiteView.h"
 

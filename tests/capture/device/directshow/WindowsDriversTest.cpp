@@ -3,7 +3,7 @@
 // its recordings go through AVIFile, with the machine's sound where it has
 // an input (the test run has none). The file is left for ffprobe.
 
-#include "capture/device/PaintedSession.h"
+#include "capture/device/painted/PaintedSession.h"
 #include "capture/device/SoundInput.h"
 #include "capture/device/SystemDrivers.h"
 

@@ -26,6 +26,9 @@ struct PaintedSource {
     std::function<void(QImage& frame, std::chrono::milliseconds elapsed)> paint;
     RecordingFileOpener openFile;  // null: the session cannot record to a file
     SoundInputOpener openSound;    // null: it records no sound
+    // A painter that hangs this long (a site file on a share that went
+    // away) is a lost source; 0: never watched.
+    std::chrono::milliseconds stallLimit{0};
 };
 
 class PaintedSession final : public FrameSession {

@@ -2,8 +2,8 @@
 // on the session's own thread, grabs newer than the request, a new size
 // taken at once, and the virtual site's camera while its file names one.
 
-#include "capture/device/PaintedPictures.h"
-#include "capture/device/PaintedSession.h"
+#include "capture/device/painted/PaintedPictures.h"
+#include "capture/device/painted/PaintedSession.h"
 #include "capture/site/SiteScene.h"
 #include "framework/JpegImage.h"
 #include "support/PictureDifference.h"
@@ -218,13 +218,50 @@ TEST(PaintedSession, TheSitesCameraWhileItsFileNamesOneElseTheTestPattern)
     EXPECT_EQ(pattern.pixel(2, 2), 0xFFC0C0C0);  // the first, grey bar
 
     ASSERT_TRUE(WriteSiteView(file, {3, 0.1, 0, 1}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // four reads of the file
     QImage camera, expected(160, 120, QImage::Format_RGB32);
-    ASSERT_TRUE(session.grab(camera));
     PaintSiteScene({3, 0.1, 0, 1}, expected.bits(), 160, 120, int(expected.bytesPerLine()));
-    // Below the camera's caption the picture is the scene itself.
-    EXPECT_LT(PictureDifference(camera.copy(0, 60, 160, 60), expected.copy(0, 60, 160, 60)), 0.5);
+    // Below the camera's caption the picture is the scene itself, once the
+    // file has been read again (every 50 ms).
+    EXPECT_TRUE(waitFor([&] {
+        return session.grab(camera) &&
+               PictureDifference(camera.copy(0, 60, 160, 60), expected.copy(0, 60, 160, 60)) < 0.5;
+    }));
     EXPECT_GT(PictureDifference(camera.copy(0, 0, 160, 30), expected.copy(0, 0, 160, 30)), 1.0);  // the caption
+}
+
+// A source that stops (a device unplugged, a painter that hangs) is told in
+// the status, ends the recording as failed instead of repeating its last
+// picture, and is back with its first new picture.
+TEST(PaintedSession, ASourceThatStopsIsLostAndEndsTheRecording)
+{
+    CountingSink sink;
+    auto kept = std::make_shared<MemoryRecording>();
+    std::atomic<bool> stalled{false};
+    PaintedSource painted = source([&](QImage& frame, std::chrono::milliseconds) {
+        while (stalled)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        frame.fill(Qt::blue);
+    });
+    painted.openFile = memoryFile(kept);
+    painted.stallLimit = std::chrono::milliseconds(300);
+    PaintedSession session(std::move(painted), sink);
+    ASSERT_TRUE(session.startRecording(recordingFor("lost.avi", 0)));
+    ASSERT_TRUE(waitFor([&] { return sink.recorded > 3; }));
+
+    stalled = true;
+    ASSERT_TRUE(waitFor([&] { return !session.progress().capturing; }));
+    EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_VIDEO_SOURCE_LOST));
+    std::vector<std::string> statuses = sink.statusesNow();
+    EXPECT_EQ(statuses.back(), "440 Error: the video source was lost");
+    EXPECT_TRUE(kept->closed) << "what was recorded before the loss is kept";
+    int recorded = sink.recorded;
+    QImage frame;
+    EXPECT_FALSE(session.grab(frame));
+
+    stalled = false;
+    ASSERT_TRUE(waitFor([&] { return sink.statusesNow().back() == "0 "; })) << "the status clears when it is back";
+    EXPECT_TRUE(session.grab(frame));
+    EXPECT_EQ(sink.recorded, recorded) << "no picture was repeated into the ended recording";
 }
 
 // Sound from the machine's input goes into the recording, every block it

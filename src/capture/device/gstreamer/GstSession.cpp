@@ -1,6 +1,6 @@
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 
-#include "capture/device/GstSessionShared.h"
+#include "capture/device/gstreamer/GstSessionShared.h"
 #include "framework/Log.h"
 
 namespace tarvelo {

@@ -1,8 +1,8 @@
 // The session's bus thread, and what the owning thread does about what it
 // saw.
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 
-#include "capture/device/GstSessionShared.h"
+#include "capture/device/gstreamer/GstSessionShared.h"
 #include "framework/Log.h"
 
 namespace tarvelo {

@@ -2,9 +2,12 @@
 // picture grabber (24-bit RGB, converted by the device's driver or
 // DirectShow's converters) and a null renderer. Its pictures go the way of
 // any other session's: live, grabs, recordings. The sizes the format dialog
-// offers are the device's own stream capabilities.
+// offers are the device's own stream capabilities. The graph's events are
+// read on the owner's thread: a device removed (EC_DEVICE_LOST) or a stream
+// that stopped on an error makes the source lost, and the graph is built
+// again from the device's moniker until it runs.
 
-#include "capture/device/DirectShowDrivers.h"
+#include "capture/device/directshow/DirectShowDrivers.h"
 
 #include "capture/device/FrameSession.h"
 #include "capture/device/RecordingFile.h"
@@ -12,11 +15,17 @@
 #include "media/DirectShowSupport.h"
 
 #include <QString>
+#include <QTimer>
+#include <chrono>
 
 extern "C" const CLSID CLSID_NullRenderer;
 
 namespace tarvelo {
 namespace {
+
+constexpr auto EventPoll = std::chrono::milliseconds(250);
+constexpr auto ReopenEvery = std::chrono::seconds(2);
+constexpr auto StallLimit = std::chrono::seconds(3);
 
 std::string friendlyName(IMoniker* moniker)
 {
@@ -62,9 +71,11 @@ public:
           device_(device),
           grabber_([this](const QImage& picture, double seconds) { deliver(picture, uint32_t(seconds * 1000)); })
     {
+        QObject::connect(&poll_, &QTimer::timeout, [this] { pollEvents(); });
     }
     ~DirectShowSession() override
     {
+        poll_.stop();
         if (control_)
             control_->Stop();
         grabber_.release();
@@ -79,10 +90,23 @@ public:
         caps.fCaptureInitialized = 1;
         return true;
     }
-    bool setLive(bool on) override { return SUCCEEDED(on ? control_->Run() : control_->Stop()); }
+    bool setLive(bool on) override
+    {
+        live_ = on;
+        expectPictures(on);
+        return SUCCEEDED(on ? control_->Run() : control_->Stop());
+    }
     std::vector<VideoMode> modes() override;
     VideoMode mode() override;
     bool setMode(const VideoMode& mode) override;
+
+    // After open: the graph's events are read from now on.
+    void watch()
+    {
+        expectPictures(false);
+        watchForStalls(std::chrono::duration_cast<std::chrono::milliseconds>(StallLimit));
+        poll_.start(EventPoll);
+    }
 
 private:
     QSize expectedSize() override
@@ -90,6 +114,9 @@ private:
         VideoMode m = mode();
         return QSize(m.width, m.height);
     }
+    void pollEvents();
+    void reopen();
+    void tearDown();
 
     ComApartment com_;
     ComPtr<IMoniker> device_;
@@ -99,6 +126,11 @@ private:
     ComPtr<IBaseFilter> source_, grabberFilter_, nullRenderer_;
     ComPtr<IAMStreamConfig> config_;  // null: the device offers no choice
     ComPtr<IMediaControl> control_;
+    ComPtr<IMediaEvent> events_;
+    QTimer poll_;
+    bool live_ = false;
+    std::chrono::steady_clock::time_point nextReopen_;
+    std::string reopenFailure_;
 };
 
 bool DirectShowSession::open(std::string& why)
@@ -131,9 +163,61 @@ bool DirectShowSession::open(std::string& why)
         result = grabber_.start();
     if (SUCCEEDED(result))
         result = graph_.As(&control_);
+    if (SUCCEEDED(result))
+        result = graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events_.ReleaseAndGetAddressOf()));
     if (FAILED(result))
         why = DirectShowText("the device cannot start", result);
     return SUCCEEDED(result);
+}
+
+void DirectShowSession::pollEvents()
+{
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    while (events_ && events_->GetEvent(&code, &first, &second, 0) == S_OK) {
+        events_->FreeEventParams(code, first, second);
+        if (code == EC_DEVICE_LOST && second == 0)
+            sourceLost("the device was removed");
+        else if (code == EC_DEVICE_LOST)
+            nextReopen_ = {};  // it is back: build the graph at once
+        else if (code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED)
+            sourceLost(DirectShowText("the stream stopped", HRESULT(first)));
+    }
+    if (sourceIsLost() && std::chrono::steady_clock::now() >= nextReopen_) {
+        nextReopen_ = std::chrono::steady_clock::now() + ReopenEvery;
+        reopen();
+    }
+}
+
+void DirectShowSession::tearDown()
+{
+    if (control_)
+        control_->Stop();
+    grabber_.release();
+    events_.Reset();
+    control_.Reset();
+    config_.Reset();
+    nullRenderer_.Reset();
+    grabberFilter_.Reset();
+    builder_.Reset();
+    graph_.Reset();
+    source_.Reset();
+}
+
+// The first picture of the new graph tells the session the source is back.
+void DirectShowSession::reopen()
+{
+    tearDown();
+    std::string why;
+    if (!open(why)) {
+        if (why != reopenFailure_)  // once for each new reason
+            logLine("capture", "the device is not back: " + why);
+        reopenFailure_ = why;
+        return;
+    }
+    reopenFailure_.clear();
+    if (live_ && FAILED(control_->Run()))
+        logLine("capture", "the device is back but does not run");
 }
 
 std::vector<VideoMode> DirectShowSession::modes()
@@ -212,8 +296,10 @@ public:
     {
         auto session = std::make_unique<DirectShowSession>(device_.Get(), sink);
         std::string why;
-        if (session->open(why))
+        if (session->open(why)) {
+            session->watch();
             return session;
+        }
         logLine("capture", name_ + ": " + why);
         return nullptr;
     }

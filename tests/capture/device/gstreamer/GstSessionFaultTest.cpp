@@ -2,7 +2,7 @@
 // delivering in mid-stream, a full disk, a file that cannot be opened. No
 // crash, no hang; the request says false and the status callback says why.
 
-#include "capture/device/GstSession.h"
+#include "capture/device/gstreamer/GstSession.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>

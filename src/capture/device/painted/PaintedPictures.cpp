@@ -1,4 +1,4 @@
-#include "capture/device/PaintedPictures.h"
+#include "capture/device/painted/PaintedPictures.h"
 
 #include "capture/site/SiteScene.h"
 

@@ -1,4 +1,4 @@
-#include "capture/device/PaintedSession.h"
+#include "capture/device/painted/PaintedSession.h"
 
 #include "framework/Log.h"
 
@@ -20,6 +20,8 @@ PaintedSession::PaintedSession(PaintedSource source, FrameSink& sink)
     : FrameSession(sink, source.openFile, source.openSound), source_(std::move(source)), mode_(source_.initial)
 {
     painter_ = std::thread(&PaintedSession::paintFrames, this);
+    if (source_.stallLimit.count() > 0)
+        watchForStalls(source_.stallLimit);
 }
 
 PaintedSession::~PaintedSession()
