@@ -37,6 +37,9 @@ set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED media FIXTURES_SE
 add_test(NAME windows.recording COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/capture/device/directshow/probe_recording.py
          ${CMAKE_BINARY_DIR}/output/录像-有声.avi)
 set_tests_properties(windows.recording PROPERTIES FIXTURES_REQUIRED recording)
+add_test(NAME windows.long_recording COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/capture/device/directshow/probe_recording.py
+         --long ${CMAKE_BINARY_DIR}/output/long.avi)
+set_tests_properties(windows.long_recording PROPERTIES FIXTURES_REQUIRED recording)
 
 add_test(NAME windows.exports COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_exports.py
          --version ${PROJECT_VERSION} ${ARCH}:${CMAKE_BINARY_DIR}/dist/Tarvelo.dll)
@@ -56,5 +59,5 @@ add_test(NAME windows.tour COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/tour --
 set_tests_properties(windows.tour PROPERTIES TIMEOUT 600)
 
 # Each program under Wine runs in the prefix of its own architecture.
-set_tests_properties(windows.media windows.unit windows.recording windows.exports windows.win32_host windows.tour
+set_tests_properties(windows.media windows.unit windows.recording windows.long_recording windows.exports windows.win32_host windows.tour
                      PROPERTIES ENVIRONMENT_MODIFICATION "TARVELO_WINE_ARCH=set:${ARCH}")

@@ -5,6 +5,7 @@
 // final name, never an empty or cut-off one.
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <string>
 
@@ -26,6 +27,10 @@ bool FileNameFits(const QString& path);
 // A character that Windows refuses in a file's name besides the path
 // separators (: * ? " < > | and the control characters); none elsewhere.
 bool ForbiddenInFileName(char16_t c);
+
+// Sends what `file` (open, flushed) holds to the disk. False with `why`
+// when the disk did not take it.
+bool FlushToDisk(QFile& file, std::string& why);
 
 // Makes the names in the directory of `path` durable, as a rename into it.
 // False with `why` when the disk did not take them.

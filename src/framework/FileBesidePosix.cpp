@@ -75,6 +75,14 @@ bool FileNameFits(const QString& path)
     return QFile::encodeName(QFileInfo(path).fileName()).size() <= NAME_MAX;
 }
 
+bool FlushToDisk(QFile& file, std::string& why)
+{
+    if (::fsync(file.handle()) == 0)
+        return true;
+    why = "cannot flush " + file.fileName().toStdString() + " to the disk: " + systemErrorText(errno);
+    return false;
+}
+
 bool FlushDirectoryOf(const QByteArray& path, std::string& why)
 {
     Descriptor directory{::open(directoryOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};

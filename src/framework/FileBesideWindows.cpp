@@ -13,6 +13,7 @@
 #include <chrono>
 #include <string_view>
 #include <thread>
+#include <io.h>
 #include <windows.h>
 
 namespace tarvelo {
@@ -91,6 +92,15 @@ bool FileNameFits(const QString& path)
 bool ForbiddenInFileName(char16_t c)
 {
     return c < 0x20 || std::u16string_view(u":*?\"<>|").find(c) != std::u16string_view::npos;
+}
+
+bool FlushToDisk(QFile& file, std::string& why)
+{
+    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle))
+        return true;
+    why = "cannot flush " + file.fileName().toStdString() + " to the disk: " + windowsErrorText(GetLastError());
+    return false;
 }
 
 bool FlushDirectoryOf(const QByteArray&, std::string&)

@@ -38,7 +38,8 @@ struct RecordingFormat {
 using RecordingFileOpener =
     std::function<std::unique_ptr<RecordingFile>(const QString& path, const RecordingFormat& format, std::string& why)>;
 
-// An AVI file written through the platform's AVI writer (the Windows build's).
+// An OpenDML AVI file of our own writing (AviRecordingFile), as the Windows
+// build records; Linux records through GStreamer's muxer.
 std::unique_ptr<RecordingFile> OpenAviRecording(const QString& path, const RecordingFormat& format, std::string& why);
 
 }  // namespace tarvelo

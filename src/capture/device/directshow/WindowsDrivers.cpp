@@ -1,6 +1,7 @@
 // The capture drivers of the Windows build: the machine's video inputs, then
 // the test pattern, painted in-process (the virtual site's camera where
-// TARVELO_SITE names its file), as on Linux. Both record through AVIFile.
+// TARVELO_SITE names its file), as on Linux. Both record to OpenDML AVI files
+// of our own writing.
 
 #include "capture/device/directshow/DirectShowDrivers.h"
 #include "capture/device/painted/PaintedPictures.h"
