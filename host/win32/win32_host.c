@@ -6,8 +6,9 @@
  *
  *   win32-host [-l LIBRARY] STEP...
  *
- *   load, unload                  LoadLibrary / FreeLibrary (an export loads it first);
- *                                 unload fails when the library stays mapped
+ *   load, unload[=mapped]         LoadLibrary / FreeLibrary (an export loads it first);
+ *                                 unload fails when the library stays mapped,
+ *                                 unload=mapped says so and goes on
  *   exit                          returns from main at once, without Frame_FreeAll
  *                                 or FreeLibrary, as a host that crashes out or
  *                                 forgets them
@@ -19,6 +20,8 @@
  *   Frame_SetAdoString=TEXT  Frame_SetParam=OPERATOR[,EXTRA]  Frame_ExecFunc=N
  *   Frame_FreeChild  Frame_FreeAll  Video_SwitchToTV=N  Video_SwitchToMonitor=N
  *   Video_CapturePicture
+ *   now:EXPORT[=...]  calls the export even inside another call (a modal
+ *                   window's loop), as a host timer would
  *   wait=MS         lets the loop run
  *   await=TITLE     until a window of this process has that title
  *   awaitfile=PATH  until that file exists (another program's go-ahead)
@@ -430,6 +433,9 @@ static int run_next_step(void)
     }
     wchar_t name[64];
     const wchar_t *step = steps[next_step], *equals = wcschr(step, L'=');
+    int nested = wcsncmp(step, L"now:", 4) == 0;
+    if (nested)
+        step += 4;
     const wchar_t *argument = equals ? equals + 1 : NULL;
     size_t length = equals ? (size_t)(equals - step) : wcslen(step);
     wcsncpy(name, step, length < 63 ? length : 63);
@@ -438,7 +444,7 @@ static int run_next_step(void)
         wchar_t wide[64];
         MultiByteToWideChar(CP_ACP, 0, export_names[i], -1, wide, 64);
         if (wcscmp(name, wide) == 0) {
-            if (call_depth > 0)
+            if (call_depth > 0 && !nested)
                 return wait_for_call();
             step_started = GetTickCount();
             call_export(export_names[i], argument);
@@ -455,10 +461,11 @@ static int run_next_step(void)
         wchar_t path[MAX_PATH];
         if (!library || !FreeLibrary(library))
             fail("the library was not loaded");
-        if (GetModuleFileNameW(library, path, MAX_PATH))
+        int mapped = GetModuleFileNameW(library, path, MAX_PATH) != 0;
+        if (mapped && !(argument && wcscmp(argument, L"mapped") == 0))
             fail("the library stays mapped after FreeLibrary");
         library = NULL;
-        say("unloaded");
+        say(mapped ? "freed, still mapped" : "unloaded");
     } else if (wcscmp(name, L"misalign") == 0) {
 #if defined(__i386__)
         misaligned_calls = 1;

@@ -359,6 +359,36 @@ def snapshots(site):
     os.close(slave)
 
 
+def calls_under_modal_window(site):
+    """A host timer calling exports while the query window runs: snapshots
+    are stored, a second query window is refused, and Frame_FreeAll takes
+    the console away under the modal loop without harm."""
+    master, slave = pty.openpty()
+    site.link_com(7, os.ttyname(slave))
+    site.settings(7)
+    shutil.rmtree(site.dir / "CapPicture", ignore_errors=True)
+    db = site.dir / "modal.db"
+    sqlite3.connect(db).execute("create table CAPPICTURE (VIDEOPORT integer, CAPTIME datetime, OPERATOR char(10), "
+                                "PICTURE blob)").connection.close()
+    rc, out = site.host("Frame_Init", "Frame_SetParam=张三", f"Frame_SetAdoString=Provider=SQLite;Data Source={windows_path(db)}",
+                        "Frame_ExecFunc=1", f"await={CONSOLE}", "wait=800",
+                        "Frame_ExecFunc=2", f"await={QUERY}", "now:Video_CapturePicture", "now:Frame_ExecFunc=2",
+                        "now:Frame_SetParam=李四", "now:Video_CapturePicture", "now:Frame_FreeAll", "windows",
+                        f"close={QUERY}", "wait=300", "Frame_FreeAll", "unload=mapped",
+                        "Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "Frame_FreeAll")
+    names = sorted(p.name.split("-")[-1] for p in (site.dir / "CapPicture").glob("*.jpg"))
+    # Qt's thread-local objects on the host's thread (its animation timers,
+    # its regular expressions' stacks) make the runtime hold the library
+    # until that thread ends: FreeLibrary may leave it mapped, and a new
+    # Frame_Init must work as after a true unload.
+    check(rc == 0 and names == ["张三.jpg", "李四.jpg"] and out.count(f'window "{QUERY}"') == 1
+          and out.count("Frame_Init: 1") == 2 and ("unloaded" in out or "still mapped" in out),
+          f"exports called under the modal query window: both snapshots kept {names}, one query window, the "
+          "console freed under it; FreeLibrary, then Frame_Init and the console again")
+    os.close(master)
+    os.close(slave)
+
+
 def chinese_site(site):
     """A Chinese Windows (code page 936) and a GUI host with no standard
     error: a Chinese work path, operator name and system error text, and
@@ -481,7 +511,7 @@ def main():
              ("qt_host", lambda: qt_host(site, args.build.resolve())), ("bytes", lambda: matrix_bytes(site)),
              ("return", lambda: line_returns(site)), ("simulator", lambda: matrix_simulator(site, args.matrix_sim)),
              ("settings", lambda: settings_dialog(site, linux_host)), ("snapshots", lambda: snapshots(site)),
-             ("chinese", lambda: chinese_site(site)),
+             ("chinese", lambda: chinese_site(site)), ("modal_calls", lambda: calls_under_modal_window(site)),
              ("sqlite", lambda: sqlite_query(site)), ("postgres", lambda: postgres_query(site))]
     for name, case in cases:
         if not args.only or name in args.only.split(","):
