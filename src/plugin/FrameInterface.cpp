@@ -108,9 +108,6 @@ TARVELO_EXPORT void TARVELO_API Frame_FreeChild(void)
 
 TARVELO_EXPORT bool TARVELO_API Frame_FreeAll(void)
 {
-    guarded([] {
-        DestroyConsole();
-        Application::releaseWidgets();
-    });
+    guarded([] { FreeAllWindows(); });
     return true;
 }

@@ -5,6 +5,7 @@
 #include "framework/MessageBox.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -37,6 +38,36 @@ void DestroyConsole()
 {
     // The console's destructor empties fmVideo.
     delete library().fmVideo;
+}
+
+namespace {
+
+void destroyOnceLoopsUnwind(ConsoleWindow* console, int loopLevel)
+{
+    auto* wait = new QTimer(QCoreApplication::instance());
+    QObject::connect(wait, &QTimer::timeout, wait, [wait, console, loopLevel] {
+        if (QThread::currentThread()->loopLevel() >= loopLevel)
+            return;
+        wait->deleteLater();
+        if (library().fmVideo == console)  // not gone with a later Frame_FreeAll
+            DestroyConsole();
+    });
+    wait->start(100);
+}
+
+}  // namespace
+
+void FreeAllWindows()
+{
+    ConsoleWindow* console = library().fmVideo;
+    if (console && QApplication::activeModalWidget()) {
+        logLine("plugin", "Frame_FreeAll under a modal window: the console goes once that window has closed");
+        console->hideConsole();
+        destroyOnceLoopsUnwind(console, QThread::currentThread()->loopLevel());
+        return;
+    }
+    DestroyConsole();
+    Application::releaseWidgets();
 }
 
 void RunModalWindow(const std::function<std::unique_ptr<ModalWindow>()>& factory,

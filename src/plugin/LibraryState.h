@@ -29,6 +29,12 @@ ConsoleWindow* EnsureConsole();
 
 void DestroyConsole();
 
+// Frame_FreeAll's teardown. Under a modal window of ours (a host timer
+// calling us from its loop) the console's own code may be on the stack
+// below (its settings dialog, its message box): the console is hidden now
+// and destroyed once that loop has returned.
+void FreeAllWindows();
+
 // Builds a window with `factory`, keeps it in `reference` while it runs
 // modally, and destroys it however the run ends.
 void RunModalWindow(const std::function<std::unique_ptr<ModalWindow>()>& factory,

@@ -385,6 +385,14 @@ def calls_under_modal_window(site):
           and out.count("Frame_Init: 1") == 2 and ("unloaded" in out or "still mapped" in out),
           f"exports called under the modal query window: both snapshots kept {names}, one query window, the "
           "console freed under it; FreeLibrary, then Frame_Init and the console again")
+    # Under the console's own settings dialog, whose code waits in the
+    # console's button handler.
+    rc, out = site.host("Frame_Init", "Frame_ExecFunc=1", f"await={CONSOLE}", "key=alt+p", f"await={SETTINGS}",
+                        "Frame_FreeAll", "windows", f"close={SETTINGS}", "wait=500", "windows", "Frame_FreeAll")
+    check(rc == 0 and "host done" in out and out.count(f'window "{CONSOLE}"') == 0
+          and out.count(f'window "{SETTINGS}"') == 1,
+          "Frame_FreeAll under the settings dialog: the console hides at once and goes after the dialog, "
+          "without harm")
     os.close(master)
     os.close(slave)
 
