@@ -157,7 +157,7 @@ SqlConnectionTarget sqlServer(const Pairs& pairs)
     SqlConnectionTarget address;
     splitHostAndPort(valueOf(pairs, {"data source", "server", "address"}), address);
     readLogin(pairs, address);
-    SqlServerLogin login{address.hostName, address.port > 0 ? address.port : 1433,
+    SqlServerLogin login{address.hostName, address.port > 0 ? address.port : 0,
                          valueOf(pairs, {"initial catalog", "database"}), address.userName, address.password};
     target.databaseName = SqlServerOdbcString(login);
     target.driver = QStringLiteral("QODBC");

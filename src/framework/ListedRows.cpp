@@ -128,8 +128,10 @@ QVariant ListedRows::load(const Column& column, size_t row)
         break;
     }
     const quint32 begin = row == 0 ? 0 : column.textEnds[row - 1];
-    QVariant text(QString(reinterpret_cast<const QChar*>(column.text.data() + begin),
-                          qsizetype(column.textEnds[row] - begin)));
+    // Never a null QString for an empty text: Qt binds that as NULL, and
+    // "OPERATOR = NULL" finds nothing (the host's snapshots have no operator).
+    QString loaded(reinterpret_cast<const QChar*>(column.text.data() + begin), qsizetype(column.textEnds[row] - begin));
+    QVariant text(loaded.isNull() ? QString(QLatin1String("")) : loaded);
     if (column.type.isValid() && column.type.id() != QMetaType::QString)
         text.convert(column.type);
     return text;

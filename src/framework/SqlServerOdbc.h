@@ -7,13 +7,20 @@
 namespace tarvelo {
 
 struct SqlServerLogin {
-    QString host;
-    int port = 1433;
+    QString host;  // as the host gave it: a name, "(local)", "name\\instance"
+    int port = 0;  // 0: none given; a named instance finds its own
     QString database;
     QString userName;
     QString password;
 };
 
 QString SqlServerOdbcString(const SqlServerLogin& login);
+
+// A value of an ODBC connection string in braces, with "}" doubled, so that
+// a ";" or "}" in a password stays part of it.
+inline QString OdbcValue(QString value)
+{
+    return '{' + value.replace('}', QStringLiteral("}}")) + '}';
+}
 
 }  // namespace tarvelo

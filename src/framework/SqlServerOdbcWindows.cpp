@@ -23,9 +23,12 @@ QString installedSqlServerDriver()
 QString SqlServerOdbcString(const SqlServerLogin& login)
 {
     QString driver = installedSqlServerDriver();
-    QString text = QStringLiteral("DRIVER={%1};SERVER=%2,%3;DATABASE=%4;UID=%5;PWD=%6")
-                       .arg(driver, login.host, QString::number(login.port), login.database, login.userName,
-                            login.password);
+    // A port only where the host named one: it would override a named
+    // instance's own, and make "(local)" go through TCP.
+    QString server = login.port > 0 ? login.host + ',' + QString::number(login.port) : login.host;
+    QString text = QStringLiteral("DRIVER={%1};SERVER=%2;DATABASE=%3;UID=%4;PWD=%5")
+                       .arg(driver, OdbcValue(server), OdbcValue(login.database), OdbcValue(login.userName),
+                            OdbcValue(login.password));
     // Driver 18 encrypts by default and refuses a server without a trusted
     // certificate; the OLE DB providers the hosts name did not encrypt.
     if (driver.startsWith(QLatin1String("ODBC Driver 18")))

@@ -10,14 +10,17 @@ using namespace tarvelo;
 namespace {
 
 // SQL Server through FreeTDS on Linux; on Windows through its own driver,
-// "SQL Server" where no newer one is installed (as under Wine).
-std::string sqlServerOdbc(const std::string& host, int port)
+// "SQL Server" where no newer one is installed (as under Wine). Every value
+// in braces; a port only where the host named one.
+std::string sqlServerOdbc(const std::string& host, int port, const std::string& password = "pw")
 {
 #ifdef _WIN32
-    return "DRIVER={SQL Server};SERVER=" + host + "," + std::to_string(port) + ";DATABASE=CCTV;UID=sa;PWD=pw";
+    std::string server = port ? host + "," + std::to_string(port) : host;
+    return "DRIVER={SQL Server};SERVER={" + server + "};DATABASE={CCTV};UID={sa};PWD={" + password + "}";
 #else
-    return "DRIVER={FreeTDS};SERVER=" + host + ";PORT=" + std::to_string(port) +
-           ";DATABASE=CCTV;UID=sa;PWD=pw;TDS_Version=7.4";
+    std::string portPart = port ? "PORT=" + std::to_string(port) + ";" : "";
+    return "DRIVER={FreeTDS};SERVER={" + host + "};" + portPart + "DATABASE={CCTV};UID={sa};PWD={" + password +
+           "};TDS_Version=7.4";
 #endif
 }
 
@@ -56,11 +59,17 @@ TEST(ConnectionString, EachProviderMapsToItsDriver)
          sqlServerOdbc("SRV01", 1500), "", -1, "", "",
          SqlDialect::SqlServer},
         {"Provider=SQLNCLI11;Data Source=SRV01;Initial Catalog=CCTV;User ID=sa;Password=pw", "QODBC",
-         sqlServerOdbc("SRV01", 1433), "", -1, "", "",
+         sqlServerOdbc("SRV01", 0), "", -1, "", "",
          SqlDialect::SqlServer},
         {"Provider=MSOLEDBSQL;Server=SRV02;Database=CCTV;UID=sa;PWD=pw", "QODBC",
-         sqlServerOdbc("SRV02", 1433), "", -1, "", "",
+         sqlServerOdbc("SRV02", 0), "", -1, "", "",
          SqlDialect::SqlServer},
+        // A named instance listens on a port of its own, and "(local)" is
+        // reached by shared memory: neither is given one.
+        {"Provider=SQLOLEDB;Data Source=SRV01\\SQLEXPRESS;Initial Catalog=CCTV;User ID=sa;Password=pw", "QODBC",
+         sqlServerOdbc("SRV01\\SQLEXPRESS", 0), "", -1, "", "", SqlDialect::SqlServer},
+        {"Provider=SQLOLEDB;Data Source=(local);Initial Catalog=CCTV;User ID=sa;Password='a;b}c'", "QODBC",
+         sqlServerOdbc("(local)", 0, "a;b}}c"), "", -1, "", "", SqlDialect::SqlServer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ado);

@@ -52,11 +52,11 @@ QString mapped()
 TEST(SqlServerOdbcWindows, TheNewestInstalledDriverIsUsed)
 {
     InstalledDrivers drivers;
-    EXPECT_EQ(mapped(), "DRIVER={SQL Server};SERVER=SRV01,1500;DATABASE=CCTV;UID=sa;PWD=pw");
+    EXPECT_EQ(mapped(), "DRIVER={SQL Server};SERVER={SRV01,1500};DATABASE={CCTV};UID={sa};PWD={pw}");
     if (!drivers.install("ODBC Driver 17 for SQL Server") || !drivers.install("ODBC Driver 18 for SQL Server"))
         GTEST_SKIP() << "the drivers' registry key cannot be written here";
-    EXPECT_EQ(mapped(), "DRIVER={ODBC Driver 18 for SQL Server};SERVER=SRV01,1500;DATABASE=CCTV;UID=sa;PWD=pw;"
-                        "Encrypt=no");
+    EXPECT_EQ(mapped(), "DRIVER={ODBC Driver 18 for SQL Server};SERVER={SRV01,1500};DATABASE={CCTV};UID={sa};"
+                        "PWD={pw};Encrypt=no");
     drivers.uninstall("ODBC Driver 18 for SQL Server");
-    EXPECT_EQ(mapped(), "DRIVER={ODBC Driver 17 for SQL Server};SERVER=SRV01,1500;DATABASE=CCTV;UID=sa;PWD=pw");
+    EXPECT_EQ(mapped(), "DRIVER={ODBC Driver 17 for SQL Server};SERVER={SRV01,1500};DATABASE={CCTV};UID={sa};PWD={pw}");
 }
