@@ -163,6 +163,9 @@ QString SnapshotStore::storeFile(const QImage& picture, const QString& operatorN
         case BesideResult::NotWritten:
             logLine("snapshot", "cannot write " + path.toStdString() + ": " + why);
             break;
+        case BesideResult::NameNotDurable:  // the picture is there: saying otherwise would be untrue
+            logLine("snapshot", path.toStdString() + " is written, but may not survive a power cut: " + why);
+            return QString();
         }
     } catch (const JpegError& e) {
         logLine("snapshot", std::string("cannot encode the picture: ") + e.what());

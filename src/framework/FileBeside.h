@@ -5,7 +5,7 @@
 // final name, never an empty or cut-off one.
 
 #include <QByteArray>
-#include <QFile>
+#include <QFileDevice>
 #include <QString>
 #include <string>
 
@@ -15,9 +15,12 @@ enum class BesideResult {
     Written,
     NotCreated,  // the directory takes no new file
     NotWritten,  // the bytes did not all go out; nothing is left behind
+    NameNotDurable,  // the file has its name, whole, but the directory's flush failed: a power
+                     // cut now may still leave the old state
 };
 
-// An existing file of that name is replaced. `why` says what failed.
+// An existing file of that name is replaced. `why` says what failed. A
+// temporary name that a file left by a crash holds is passed over.
 BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::string& why);
 
 // Whether the file system can hold a file of that name at all (its length
@@ -30,7 +33,7 @@ bool ForbiddenInFileName(char16_t c);
 
 // Sends what `file` (open, flushed) holds to the disk. False with `why`
 // when the disk did not take it.
-bool FlushToDisk(QFile& file, std::string& why);
+bool FlushToDisk(QFileDevice& file, std::string& why);
 
 // Makes the names in the directory of `path` durable, as a rename into it.
 // False with `why` when the disk did not take them.

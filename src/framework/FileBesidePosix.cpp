@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <climits>
 #include <atomic>
 #include <cerrno>
@@ -38,10 +39,11 @@ QByteArray directoryOf(const QByteArray& path)
 // In the same directory, under a short name of its own: any final name
 // that a file can have must work, the longest ones too. Unique within the
 // process; O_EXCL refuses any other's.
-QByteArray besideName(const QByteArray& final)
+QByteArray besideName(const QByteArray& final, int attempt)
 {
     static std::atomic<unsigned> counter{0};
-    unsigned long key = (static_cast<unsigned long>(getpid()) << 12) ^ counter++;
+    unsigned long key = attempt == 0 ? (static_cast<unsigned long>(getpid()) << 12) ^ counter++
+                                     : static_cast<unsigned long>(QRandomGenerator::system()->generate64());
     qsizetype slash = final.lastIndexOf('/');
     return final.left(slash + 1) + ".~tarvelo-" + QByteArray::number(qulonglong(key), 36) + ".tmp";
 }
@@ -75,9 +77,9 @@ bool FileNameFits(const QString& path)
     return QFile::encodeName(QFileInfo(path).fileName()).size() <= NAME_MAX;
 }
 
-bool FlushToDisk(QFile& file, std::string& why)
+bool FlushToDisk(QFileDevice& file, std::string& why)
 {
-    if (::fsync(file.handle()) == 0)
+    if (::fdatasync(file.handle()) == 0)
         return true;
     why = "cannot flush " + file.fileName().toStdString() + " to the disk: " + systemErrorText(errno);
     return false;
@@ -95,8 +97,15 @@ bool FlushDirectoryOf(const QByteArray& path, std::string& why)
 BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::string& why)
 {
     QByteArray final = QFile::encodeName(path);
-    QByteArray beside = besideName(final);
-    Descriptor file{::open(beside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
+    QByteArray beside;
+    Descriptor file;
+    // A name of ours that a power cut left behind, with this process id.
+    for (int attempt = 0; file.fd < 0 && attempt < 8; ++attempt) {
+        beside = besideName(final, attempt);
+        file.fd = ::open(beside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file.fd < 0 && errno != EEXIST)
+            break;
+    }
     if (file.fd < 0) {
         why = systemErrorText(errno);
         return BesideResult::NotCreated;
@@ -108,7 +117,7 @@ BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::stri
         error = errno;
     if (written && closed) {
         if (::rename(beside.constData(), final.constData()) == 0)
-            return FlushDirectoryOf(final, why) ? BesideResult::Written : BesideResult::NotWritten;
+            return FlushDirectoryOf(final, why) ? BesideResult::Written : BesideResult::NameNotDurable;
         error = errno;
     }
     why = systemErrorText(error);

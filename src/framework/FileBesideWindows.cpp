@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <atomic>
 #include <chrono>
 #include <string_view>
@@ -35,10 +36,11 @@ std::wstring nativeName(const QString& path)
     return QDir::toNativeSeparators(path).toStdWString();
 }
 
-std::wstring besideName(const std::wstring& final)
+std::wstring besideName(const std::wstring& final, int attempt)
 {
     static std::atomic<unsigned> counter{0};
-    unsigned long key = (static_cast<unsigned long>(GetCurrentProcessId()) << 12) ^ counter++;
+    unsigned long long key = attempt == 0 ? (static_cast<unsigned long long>(GetCurrentProcessId()) << 12) ^ counter++
+                                          : QRandomGenerator::system()->generate64();
     size_t slash = final.find_last_of(L"\\/");
     std::wstring dir = slash == std::wstring::npos ? std::wstring() : final.substr(0, slash + 1);
     return dir + L".~tarvelo-" + QString::number(qulonglong(key), 36).toStdWString() + L".tmp";
@@ -94,7 +96,7 @@ bool ForbiddenInFileName(char16_t c)
     return c < 0x20 || std::u16string_view(u":*?\"<>|").find(c) != std::u16string_view::npos;
 }
 
-bool FlushToDisk(QFile& file, std::string& why)
+bool FlushToDisk(QFileDevice& file, std::string& why)
 {
     auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
     if (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle))
@@ -111,8 +113,15 @@ bool FlushDirectoryOf(const QByteArray&, std::string&)
 BesideResult WriteBeside(const QString& path, const QByteArray& bytes, std::string& why)
 {
     std::wstring final = nativeName(path);
-    std::wstring beside = besideName(final);
-    Handle file{CreateFileW(beside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    std::wstring beside;
+    Handle file;
+    // A name of ours that a power cut left behind, with this process id.
+    for (int attempt = 0; file.h == INVALID_HANDLE_VALUE && attempt < 8; ++attempt) {
+        beside = besideName(final, attempt);
+        file.h = CreateFileW(beside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file.h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
     if (file.h == INVALID_HANDLE_VALUE) {
         why = windowsErrorText(GetLastError());
         return BesideResult::NotCreated;

@@ -5,6 +5,7 @@
 #include "framework/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 // Our names are GBK bytes and our comparator folds ASCII only: SimpleIni
 // need not convert anything.
@@ -149,17 +150,24 @@ std::string withLineEnds(const std::string& text, bool crlf)
 // where the directory takes no new file is the file rewritten in place.
 // Unbuffered, because a buffered QSaveFile (Qt 6.4) commits a file that its
 // final flush wrote only in part.
+// QSaveFile's commit ignores what its own flush says, so the file is
+// flushed, and the flush checked, here first; the directory flushed after
+// is the one the file really is in, behind a symbolic link.
 void writeAll(const QString& path, const std::string& bytes)
 {
     QSaveFile file(path);
     file.setDirectWriteFallback(true);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-              file.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
-              file.commit();
-    if (!ok)
-        throw IniFileError("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
     std::string why;
-    if (!FlushDirectoryOf(QFile::encodeName(path), why))
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+                   file.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+    if (written && !FlushToDisk(file, why)) {
+        file.cancelWriting();
+        throw IniFileError("cannot write " + path.toStdString() + ": " + why);
+    }
+    if (!written || !file.commit())
+        throw IniFileError("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    QString target = QFileInfo(path).canonicalFilePath();
+    if (!FlushDirectoryOf(QFile::encodeName(target.isEmpty() ? path : target), why))
         throw IniFileError("cannot write " + path.toStdString() + ": " + why);
 }
 

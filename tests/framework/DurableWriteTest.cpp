@@ -61,10 +61,12 @@ TEST(DurableWrites, FlushedBeforeTheirNamesAndTheDirectoryAfter)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ASAN_OPTIONS", "detect_leaks=0");  // LeakSanitizer cannot run under ptrace
     strace.setProcessEnvironment(env);
+    strace.setStandardOutputFile(dir.file("out.log"));
     strace.start("strace", {"-f", "-qq", "-e", "trace=openat,fsync,fdatasync,rename,linkat", "-o", dir.file("calls.log"),
                             DURABLE_WRITER, dir.path()});
     ASSERT_TRUE(strace.waitForFinished(60000));
     ASSERT_EQ(strace.exitCode(), 0) << strace.readAllStandardError().toStdString();
+    EXPECT_EQ(readBytes(dir.file("out.log")), "picture: written \nsettings: written\n");
     std::vector<Rename> renames = renamesIn(QString::fromUtf8(readBytes(dir.file("calls.log"))), dir.path());
     ASSERT_EQ(renames.size(), 3u);
     for (const Rename& r : renames) {
@@ -75,4 +77,31 @@ TEST(DurableWrites, FlushedBeforeTheirNamesAndTheDirectoryAfter)
     EXPECT_EQ(renames[0].to, "picture.jpg");
     EXPECT_EQ(renames[1].to, "Tarvelo.ini") << "a new settings file";
     EXPECT_EQ(renames[2].to, "Tarvelo.ini") << "replaced";
+}
+
+// A disk that fails its flushes (EIO) gets no file under either name, and
+// each write says so; a temporary file a power cut left under the name the
+// writer would take first is passed over.
+TEST(DurableWrites, WhatTheDiskRefusesIsReportedAndLeftoversAreSteppedAround)
+{
+    TempWorkDir dir;
+    QProcess strace;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    strace.setProcessEnvironment(env);
+    strace.setStandardOutputFile(dir.file("failing.log"));
+    strace.start("strace", {"-f", "-qq", "-o", "/dev/null", "-e", "trace=fdatasync", "-e", "inject=fdatasync:error=EIO",
+                            DURABLE_WRITER, dir.path()});
+    ASSERT_TRUE(strace.waitForFinished(60000));
+    QString said = QString::fromUtf8(readBytes(dir.file("failing.log")));
+    EXPECT_TRUE(said.startsWith("picture: not written Input/output error")) << said.toStdString();
+    EXPECT_TRUE(said.contains("settings: cannot write") && said.contains("Input/output error")) << said.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.file("picture.jpg")));
+    EXPECT_FALSE(QFileInfo::exists(dir.file("Tarvelo.ini")));
+
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.start(DURABLE_WRITER, {dir.path(), "--leftovers"});
+    ASSERT_TRUE(writer.waitForFinished(60000));
+    EXPECT_EQ(writer.readAllStandardOutput(), "picture: written \nsettings: written\n");
 }

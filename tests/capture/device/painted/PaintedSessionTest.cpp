@@ -137,7 +137,7 @@ bool waitFor(const std::function<bool()>& done)
 
 PaintedSource source(std::function<void(QImage&, std::chrono::milliseconds)> paint)
 {
-    return {{{160, 120, "BGRx"}, {320, 240, "BGRx"}}, {160, 120, "BGRx"}, 30, std::move(paint)};
+    return {{{160, 120, "BGRx"}, {320, 240, "BGRx"}}, {160, 120, "BGRx"}, 30, std::move(paint), {}, {}, {}};
 }
 
 }  // namespace
