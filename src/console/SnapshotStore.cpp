@@ -128,6 +128,9 @@ bool SnapshotStore::InsertSnapshot(const QString& operatorName, const QImage& pi
         query_.setParameter(QStringLiteral("img"), jpeg);
         query_.execute();
         return true;
+    } catch (const OutcomeUnknown& e) {
+        logLine("snapshot", std::string("the row may have been stored: ") + e.what());
+        return false;
     } catch (const std::exception& e) {
         logLine("snapshot", std::string("the row was not stored: ") + e.what());
         return false;

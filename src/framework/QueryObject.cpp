@@ -20,6 +20,14 @@ QString newConnectionName()
     return QStringLiteral("tarvelo-query-%1").arg(next++);
 }
 
+// The server ends a statement (one blocked on a lock, say) a few seconds
+// before the client would give up on it, so that its end, and with it the
+// statement's outcome, still reaches the client.
+std::chrono::milliseconds serverLimit(std::chrono::milliseconds limit)
+{
+    return std::max(limit - std::chrono::seconds(3), std::min(limit, std::chrono::milliseconds(1000)));
+}
+
 // A server that does not answer must not hang the user interface: the
 // connection gives up after a few seconds, the link is probed when idle, and
 // the server ends a statement that runs past the operation's time limit.
@@ -30,9 +38,10 @@ QString connectOptionsFor(const QString& driver, std::chrono::milliseconds limit
     const long long connectSeconds = std::clamp<long long>(connectLimit.count() / 1000, 2, 5);
     if (driver == QLatin1String("QPSQL"))
         return QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=10;keepalives_interval=3;"
-                              "keepalives_count=3;tcp_user_timeout=%2;options='-c statement_timeout=%2'")
+                              "keepalives_count=3;tcp_user_timeout=%2;options='-c statement_timeout=%3'")
             .arg(connectSeconds)
-            .arg(limit.count());
+            .arg(limit.count())
+            .arg(serverLimit(limit).count());
     if (driver == QLatin1String("QODBC"))
         return QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=5");
     return {};
@@ -163,6 +172,8 @@ void QueryObject::run(QSqlQuery& query, const QString& statement, const Paramete
         logLine("database", "connected again");
         failure = tryRun(query, statement, parameters);
     }
+    if (failure && resend == Resend::Never && (failure->outOfTime || connectionLost()))
+        throw OutcomeUnknown((failure->what + QStringLiteral(": ") + failure->why).toStdString());
     if (failure)
         fail(failure->what, failure->why);
 }

@@ -34,6 +34,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A statement that changes rows was sent, and neither its success nor its
+// failure came back (no answer in time, the connection gone): it may have
+// taken effect.
+class OutcomeUnknown : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};
+
 class QueryObject : public QObject {
     Q_OBJECT
 public:

@@ -9,7 +9,9 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <gtest/gtest.h>
+#include <thread>
 #include <memory>
 
 using namespace tarvelo;
@@ -210,5 +212,22 @@ TEST_F(QueryObjectOnPostgres, AnInsertIsSentOnceAndASilentServerIsGivenUp)
     EXPECT_LT(t.elapsed(), 7000) << "each given up at its time limit";
     proxy.resume();
     EXPECT_EQ(insert(), "no error") << "the server back";
+    EXPECT_EQ(rows(), 4);
+
+    // A statement the server holds (another program has the table locked)
+    // is ended by the server before the client gives up on it: its outcome,
+    // not stored, comes back, and nothing is stored when the lock goes.
+    QueryObject held;
+    held.setConnectionString(server->connectionString());
+    held.setTimeLimit(5s);
+    QProcess locker;
+    locker.start("psql", {"-h", server->socketDirectory(), "-U", "tarvelo", "-d", "postgres", "-q", "-c",
+                          "begin; lock table CAPPICTURE; select pg_sleep(7); commit;"});
+    std::this_thread::sleep_for(500ms);
+    held.setStatement(InsertStatement);
+    held.setParameter("img", pictureBytes());
+    std::string said = errorOf(held, &QueryObject::execute);
+    EXPECT_NE(said.find("statement timeout"), std::string::npos) << said;
+    locker.waitForFinished(15000);
     EXPECT_EQ(rows(), 4);
 }
