@@ -61,7 +61,7 @@ bool appendTo(const wchar_t* path, const std::string& line)
 
 // A console, a file or a pipe: someone reads it. A GUI program started
 // from Explorer has none; the NUL device leads nowhere either.
-HANDLE readStandardError()
+HANDLE standardErrorWithAReader()
 {
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     if (!handle || handle == INVALID_HANDLE_VALUE)
@@ -92,7 +92,7 @@ void WriteLogLine(const std::string& line)
     OutputDebugStringW(wide(line).c_str());
     if (std::wstring named = namedLogFile(); !named.empty() && appendTo(named.c_str(), line))
         return;
-    if (HANDLE error = readStandardError()) {
+    if (HANDLE error = standardErrorWithAReader()) {
         DWORD written = 0;
         WriteFile(error, line.data(), DWORD(line.size()), &written, nullptr);
         return;

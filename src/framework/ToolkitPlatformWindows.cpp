@@ -9,12 +9,18 @@ namespace tarvelo {
 
 namespace {
 
-HMODULE moduleContaining(const void* address)
+// The module holding `address`, its reference count changed as `flags`
+// say (GetModuleHandleEx's: unchanged, one more, pinned).
+HMODULE moduleContaining(const void* address, DWORD flags = GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)
 {
     HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       static_cast<LPCWSTR>(address), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags, static_cast<LPCWSTR>(address), &module);
     return module;
+}
+
+const void* ownCode()
+{
+    return reinterpret_cast<const void*>(&moduleContaining);
 }
 
 }  // namespace
@@ -24,10 +30,8 @@ HMODULE moduleContaining(const void* address)
 void pinModuleContaining(const void* address)
 {
     HMODULE module = moduleContaining(address);
-    if (!module || module == moduleContaining(reinterpret_cast<const void*>(&pinModuleContaining)))
-        return;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       static_cast<LPCWSTR>(address), &module);
+    if (module && module != moduleContaining(ownCode()))
+        moduleContaining(address, GET_MODULE_HANDLE_EX_FLAG_PIN);
 }
 
 bool toolkitGoesWithLibrary()
@@ -49,7 +53,7 @@ void holdOwnModule(bool held)
 {
     static HMODULE self = nullptr;
     if (held && !self) {
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&holdOwnModule)), &self);
+        self = moduleContaining(ownCode(), 0);
     } else if (!held && self) {
         // The host's own reference keeps the code we return to mapped.
         FreeLibrary(self);
