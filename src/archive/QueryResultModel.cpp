@@ -34,6 +34,8 @@ QVariant QueryResultModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole || !index.isValid())
         return {};
     QVariant value = query_.listed(index.row(), QString::fromLatin1(Columns[index.column()].field));
+    if (value.isNull())
+        return QString();  // a NULL, or a row gone: not a port 0
     if (value.metaType().id() == QMetaType::QDateTime || index.column() == 1)
         return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     return value.toString().trimmed();

@@ -270,8 +270,10 @@ void QueryObject::open()
 {
     close();
     startOperation();
+    retryAfter_ = {};  // the user asked: the server is tried again at once
     connect();
     plan_ = planOnDemand();
+    ReadTransaction snapshot(*this);  // the listing and what says its keys still hold
     QSqlQuery query;
     run(query, plan_ ? plan_->listStatement : statement_, parameters_, Resend::IfLost);
     if (!query.isSelect())
@@ -300,6 +302,7 @@ void QueryObject::close()
     keys_ = {};
     tables_ = {};
     versions_ = {};
+    fileNodes_.clear();
     rowidCheck_.reset();
     keysHold_ = true;
     pages_.clear();
@@ -309,6 +312,7 @@ void QueryObject::close()
     readRow_ = -1;
     readFields_ = QSqlRecord();
     goneLogged_.clear();
+    ambiguousLogged_.clear();
 }
 
 bool QueryObject::setCurrentRow(int row)

@@ -55,6 +55,10 @@ public:
     // the server, its reconnection included.
     void setTimeLimit(std::chrono::milliseconds limit) { timeLimit_ = limit; }
     static constexpr std::chrono::milliseconds DefaultTimeLimit{25000};
+    // After a failed read of the listed rows, how long further reads fail at
+    // once instead of waiting for the server again; a new search tries at once.
+    void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+    static constexpr std::chrono::milliseconds DefaultRetryPause{10000};
 
     // The database's dialect; connects to learn it where the connection
     // string does not say (ODBC).
@@ -74,11 +78,13 @@ public:
     int rowCount() const { return int(rows_.size() + listed_.size() + keys_.size()); }
     bool setCurrentRow(int row);
     // A field of the current row; an invalid QVariant where there is none.
-    // Where the statement selects a whole table of SQLite or PostgreSQL, only
-    // the rows' keys are kept (a view's rows keep their fields instead): the
-    // other fields are read a page of rows at a time when a row is shown,
-    // and binary fields (pictures) for the current row only, each only from
-    // the very row that was listed. A row gone since gives none.
+    // Where the statement selects a whole table, its binary fields (pictures)
+    // are read for the current row only, each only from the very row that
+    // was listed. Of a plain table of SQLite or PostgreSQL only the rows'
+    // keys are kept, and the other fields are read a page of rows at a time
+    // when a row is shown; other sources (views, ODBC) keep those fields from
+    // the listing. A row gone since, or no longer told apart from its equals,
+    // gives none.
     QVariant field(const QString& name);
     // A field of any row; binary fields read on demand are not here.
     QVariant listed(int row, const QString& name);
@@ -91,10 +97,18 @@ private:
     // rows have no keys, and the binary fields read later.
     struct OnDemandPlan {
         QString table;
-        QStringList keyColumns;  // rowid; tableoid, ctid, xmin; none for a view
+        QStringList keyColumns;  // rowid; tableoid, ctid, xmin, file node; none for a view
         QStringList listedColumns;
         QStringList binaryColumns;
         QString listStatement;
+        QString condition;       // the search's own, which every row read back must meet
+        QStringList conditionParameters;
+    };
+    // What a row's read found: the row, nothing (it is gone), or several
+    // rows it cannot be told from.
+    struct Lookup {
+        std::optional<QSqlRecord> row;
+        bool ambiguous = false;
     };
     // What says that SQLite's rowids still name the rows they named when
     // they were listed: no VACUUM since (it renumbers them), and the newest
@@ -112,6 +126,21 @@ private:
     };
     enum class Resend { IfLost, Never };
     static constexpr int PageRows = 64;
+
+    // SQLite's schema version, its newest row and the rows read under them
+    // are read in one snapshot, so that no write can fall between them; the
+    // other databases need none.
+    class ReadTransaction {
+    public:
+        explicit ReadTransaction(QueryObject& query);
+        ~ReadTransaction();
+        ReadTransaction(const ReadTransaction&) = delete;
+        ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+    private:
+        QueryObject& query_;
+        bool begun_ = false;
+    };
 
     void connect();
     void reconnect();
@@ -131,13 +160,20 @@ private:
     bool keysStillHold();
     const ListedRows* listedPage(int page);
     ListedRows readPage(int page);
+    ListedRows unfoundPage(int page) const;
     QString keyLiteral(size_t row) const;
     bool sameKey(size_t row, const QSqlQuery& query) const;
     QString byKey(int row) const;
     QString byFields(int row, Parameters& parameters);
-    const ListedRows* fieldsOf(int row, size_t& index);
-    std::optional<QSqlRecord> findListedRow(int row);
-    std::optional<QSqlRecord> sameRowIn(QSqlQuery& query, int row, bool checkKey);
+    const ListedRows& fieldsOf(int row, size_t& index);
+    Lookup findListedRow(int row);
+    std::optional<QSqlRecord> sameRowByKey(QSqlQuery& query, int row);
+    Lookup sameRowByFields(QSqlQuery& query, int row);
+    const ListedRows& readListedPage(int page);
+    Parameters conditionParameters() const;
+    QString withCondition(const QString& select) const;
+    bool backingOff() const;
+    bool fileNodesHold();
     std::optional<QSqlRecord> readBinaryFields(int row);
     QVariant fieldOnDemand(const QString& name);
     void readsSucceeded();
@@ -159,13 +195,21 @@ private:
     std::vector<qint64> keys_;      // rowid, or ctid as (block << 16) | offset
     std::vector<quint32> tables_;   // tableoid: a ctid is a place in one partition only
     std::vector<quint32> versions_; // xmin: a new row may take a deleted row's place
+    // Each table's file node at the listing: VACUUM FULL and CLUSTER move
+    // rows to new places and keep their xmin, and a bulk load gives many rows
+    // one xmin, so a place with its xmin names a row only in the same file.
+    std::unordered_map<quint32, quint32> fileNodes_;
     std::optional<RowidCheck> rowidCheck_;
     bool keysHold_ = true;
+    bool inReadTransaction_ = false;
     std::unordered_map<int, ListedRows> pages_;  // the fields of the pages shown
     int currentRow_ = -1;
     int readRow_ = -1;  // the row whose binary fields are in readFields_
     QSqlRecord readFields_;
     bool readsFailing_ = false;          // logged once, until a read succeeds again
+    std::chrono::milliseconds retryPause_ = DefaultRetryPause;
+    std::chrono::steady_clock::time_point retryAfter_;
+    std::unordered_set<int> ambiguousLogged_;
     std::unordered_set<int> goneLogged_;  // rows found gone, each logged once
 };
 
