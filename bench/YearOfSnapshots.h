@@ -24,7 +24,8 @@ void fillYear(const QString& connection, bool postgres, int year, const QByteArr
 
 // Opens the window as the user does, searches `day` and then the whole
 // year, moves to the last row and down the result, and prints each figure
-// beside its target under `name`.
-void measureQueryWindow(const QString& name, const QString& connection, int year, QDate day);
+// beside its target under `name`. Without row keys the rows are listed by
+// their fields, as a SQL Server's are.
+void measureQueryWindow(const QString& name, const QString& connection, int year, QDate day, bool rowKeys = true);
 
 }  // namespace tarvelo::bench

@@ -119,6 +119,18 @@ int main(int argc, char** argv)
     std::printf("Picture query benchmark: %d rows over the 365 days of %d, pictures of %lld bytes\n", YearRows, year,
                 (long long)picture.size());
     std::fflush(stdout);
+    // "--odbc": the year in PostgreSQL through psqlODBC only, listed without
+    // row keys, as SQL Server's database is listed.
+    const bool odbcOnly = argc > 1 && qstrcmp(argv[1], "--odbc") == 0;
+    if (odbcOnly) {
+        test::PostgresServer server;
+        fillYear(server.connectionString(), true, year, picture);
+        measureQueryWindow("PostgreSQL through ODBC (psqlODBC), without row keys",
+                           "Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=" + server.socketDirectory() +
+                               ";Database=postgres;Username=tarvelo;ByteaAsLongVarBinary=1",
+                           year, day, false);
+        return 0;
+    }
     QString sqlite = "Provider=SQLite;Data Source=" + dir.filePath("pictures.db");
     fillYear(sqlite, false, year, picture);
     measureQueryWindow("SQLite", sqlite, year, day);
@@ -128,6 +140,10 @@ int main(int argc, char** argv)
     fillYear(server.connectionString(), true, year, picture);
     measureQueryWindow("PostgreSQL", server.connectionString(), year, day);
     copyBaseline(server.connectionString(), year);
+    measureQueryWindow("PostgreSQL through ODBC (psqlODBC), without row keys",
+                       "Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=" + server.socketDirectory() +
+                           ";Database=postgres;Username=tarvelo;ByteaAsLongVarBinary=1",
+                       year, day, false);
     playback(dir.path());
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "framework/QueryObject.h"
 
 #include "framework/Log.h"
+#include "framework/OdbcStatement.h"
 #include "framework/StatementDeadline.h"
 
 #include <QSqlDatabase>
@@ -43,7 +44,7 @@ QString connectOptionsFor(const QString& driver, std::chrono::milliseconds limit
             .arg(limit.count())
             .arg(serverLimit(limit).count());
     if (driver == QLatin1String("QODBC"))
-        return QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=5");
+        return QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1").arg(connectSeconds);
     return {};
 }
 
@@ -55,6 +56,15 @@ SqlDialect dialectOf(QSqlDriver::DbmsType type)
     case QSqlDriver::PostgreSQL: return SqlDialect::PostgreSQL;
     default: return SqlDialect::Unknown;
     }
+}
+
+// SQL Server's and ODBC's "timeout expired", and PostgreSQL's "canceling
+// statement due to statement timeout".
+bool odbcTimedOut(const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    return code.contains(QLatin1String("HYT00")) || code.contains(QLatin1String("HYT01")) ||
+           code.contains(QLatin1String("57014"));
 }
 
 QString errorText(const QSqlError& error)
@@ -131,7 +141,7 @@ void QueryObject::connect()
     db.setUserName(target_.userName);
     db.setPassword(target_.password);
     db.setConnectOptions(connectOptionsFor(target_.driver, timeLimit_));
-    if (!db.open()) {
+    if (!openWatched(db)) {
         QString why = errorText(db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName_);
@@ -187,14 +197,17 @@ std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const 
     query = QSqlQuery(db);
     query.setForwardOnly(true);
     QString text = RewriteForDialect(statement, target_.dialect);
-    StatementDeadline deadline(ServerSocketOf(db), timeLeft());
+    const bool odbc = target_.driver == QLatin1String("QODBC");
+    StatementDeadline deadline(serverSocket(), timeLeft());
     std::optional<Failure> failure;
-    if (parameters.empty()) {
+    if (parameters.empty() && !odbc) {
         if (!query.exec(text))
             failure = Failure{QStringLiteral("the statement failed"), errorText(query.lastError())};
     } else if (!query.prepare(text)) {
         failure = Failure{QStringLiteral("the statement is refused"), errorText(query.lastError())};
     } else {
+        if (odbc)
+            limitOdbcStatement(query);
         for (const auto& [name, value] : parameters)
             query.bindValue(':' + name, value);
         if (!query.exec())
@@ -205,8 +218,24 @@ std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const 
         failure->why = QStringLiteral("the server gave no answer within %1 s; the connection is closed (%2)")
                            .arg(timeLimit_.count() / 1000.0)
                            .arg(failure->why);
+    } else if (failure && odbc && (timeLeft().count() == 0 || odbcTimedOut(query.lastError()))) {
+        failure->outOfTime = true;
+        failure->why = QStringLiteral("the server gave no answer within %1 s (%2)")
+                           .arg(timeLimit_.count() / 1000.0)
+                           .arg(failure->why);
     }
     return failure;
+}
+
+// ODBC gives no socket to watch: the driver keeps the operation's time
+// limit on each statement itself.
+void QueryObject::limitOdbcStatement(const QSqlQuery& query)
+{
+    std::string why;
+    if (!SetOdbcQueryTimeout(query, timeLeft(), why) && !odbcLimitRefusedLogged_) {
+        odbcLimitRefusedLogged_ = true;
+        logLine("database", "the ODBC driver keeps no time limit on its statements: " + why);
+    }
 }
 
 // Qt's PostgreSQL driver reads a result row by row: an error after the
@@ -221,17 +250,39 @@ void QueryObject::failIfCutShort(const QSqlQuery& query)
 // answer the simplest question is gone.
 int QueryObject::serverSocket() const
 {
-    return ServerSocketOf(QSqlDatabase::database(connectionName_, false));
+    int socket = ServerSocketOf(QSqlDatabase::database(connectionName_, false));
+    if (socket < 0 && odbcSocket_.socket >= 0 && StillOpen(odbcSocket_))
+        socket = odbcSocket_.socket;
+    return socket;
+}
+
+// An ODBC driver's statement time limit may be kept by the server alone
+// (psqlODBC sets PostgreSQL's), which a silent link never lets end: its
+// socket, the one that appears while it connects, is watched as libpq's is.
+bool QueryObject::openWatched(QSqlDatabase& db)
+{
+    odbcSocket_ = {};
+    if (target_.driver != QLatin1String("QODBC"))
+        return db.open();
+    std::vector<SocketIdentity> before = ConnectedSockets();
+    if (!db.open())
+        return false;
+    std::vector<SocketIdentity> opened;
+    for (const SocketIdentity& socket : ConnectedSockets())
+        if (std::none_of(before.begin(), before.end(),
+                         [&](const SocketIdentity& old) { return old.inode == socket.inode; }))
+            opened.push_back(socket);
+    if (opened.size() == 1)
+        odbcSocket_ = opened.front();
+    return true;
 }
 
 bool QueryObject::connectionLost()
 {
     if (target_.dialect == SqlDialect::SQLite)
         return false;
-    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-    QSqlQuery probe(db);
-    StatementDeadline deadline(ServerSocketOf(db), timeLeft());
-    return !probe.exec(QStringLiteral("select 1"));
+    QSqlQuery probe;
+    return tryRun(probe, QStringLiteral("select 1"), {}).has_value();
 }
 
 void QueryObject::reconnectIfLost()
@@ -252,7 +303,7 @@ void QueryObject::reconnect()
     QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
     db.close();
     db.setConnectOptions(connectOptionsFor(target_.driver, timeLimit_, timeLeft()));
-    if (!db.open())
+    if (!openWatched(db))
         fail(QStringLiteral("cannot connect again"), errorText(db.lastError()));
 }
 

@@ -13,8 +13,10 @@
 
 #include "framework/ConnectionString.h"
 #include "framework/ListedRows.h"
+#include "framework/StatementDeadline.h"
 
 #include <QObject>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
@@ -59,6 +61,9 @@ public:
     // once instead of waiting for the server again; a new search tries at once.
     void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
     static constexpr std::chrono::milliseconds DefaultRetryPause{10000};
+    // Whether rows may be listed by their keys where the database has them;
+    // without, every source is listed as SQL Server's is, by its fields.
+    void setRowKeysUsed(bool used) { rowKeysUsed_ = used; }
 
     // The database's dialect; connects to learn it where the connection
     // string does not say (ODBC).
@@ -143,6 +148,7 @@ private:
     };
 
     void connect();
+    bool openWatched(QSqlDatabase& db);
     void reconnect();
     void reconnectIfLost();
     bool connectionLost();
@@ -152,6 +158,7 @@ private:
     void run(QSqlQuery& query, const QString& text, const Parameters& parameters, Resend resend);
     std::optional<Failure> tryRun(QSqlQuery& query, const QString& text, const Parameters& parameters);
     void failIfCutShort(const QSqlQuery& query);
+    void limitOdbcStatement(const QSqlQuery& query);
     std::optional<OnDemandPlan> planOnDemand();
     QStringList keyColumnsOf(const QString& table);
     void listRows(QSqlQuery& query);
@@ -184,6 +191,8 @@ private:
     QString connectionString_;
     SqlConnectionTarget target_;
     bool connected_ = false;
+    bool odbcLimitRefusedLogged_ = false;
+    SocketIdentity odbcSocket_;
     std::chrono::milliseconds timeLimit_ = DefaultTimeLimit;
     std::chrono::steady_clock::time_point operationEnd_;
     QString statement_;
@@ -201,6 +210,7 @@ private:
     std::unordered_map<quint32, quint32> fileNodes_;
     std::optional<RowidCheck> rowidCheck_;
     bool keysHold_ = true;
+    bool rowKeysUsed_ = true;
     bool inReadTransaction_ = false;
     std::unordered_map<int, ListedRows> pages_;  // the fields of the pages shown
     int currentRow_ = -1;

@@ -98,6 +98,8 @@ std::optional<QueryObject::OnDemandPlan> QueryObject::planOnDemand()
 // which tableoid names.
 QStringList QueryObject::keyColumnsOf(const QString& table)
 {
+    if (!rowKeysUsed_)
+        return {};
     QSqlQuery probe;
     if (target_.dialect == SqlDialect::SQLite) {
         // SQLite answers a view's rowid with NULL.

@@ -1,6 +1,6 @@
 // The Windows build reaches its databases through ODBC and SQLite only
 // (the Qt built for it has no PostgreSQL driver), which give no socket to
-// watch: as with ODBC on Linux, no deadline is kept for them.
+// watch: the ODBC driver keeps each statement's time limit itself.
 
 #include "framework/StatementDeadline.h"
 
@@ -9,6 +9,16 @@ namespace tarvelo {
 int ServerSocketOf(const QSqlDatabase&)
 {
     return -1;
+}
+
+std::vector<SocketIdentity> ConnectedSockets()
+{
+    return {};
+}
+
+bool StillOpen(const SocketIdentity&)
+{
+    return false;
 }
 
 bool ShutDownServerSocket(int, std::string& why)

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tarvelo {
 
@@ -20,6 +21,19 @@ int ServerSocketOf(const QSqlDatabase& db);
 
 // Ends every exchange on the socket, so that a read waiting on it returns.
 bool ShutDownServerSocket(int socket, std::string& why);
+
+// A socket as it was when a connection opened it: its descriptor number may
+// be given to another socket once the driver has closed it.
+struct SocketIdentity {
+    int socket = -1;
+    unsigned long long inode = 0;
+};
+
+// The process's connected stream sockets: an ODBC driver names none of its
+// own, so a connection's is the one that appears while it opens. None where
+// the platform does not tell (Windows).
+std::vector<SocketIdentity> ConnectedSockets();
+bool StillOpen(const SocketIdentity& socket);
 
 class StatementDeadline {
 public:

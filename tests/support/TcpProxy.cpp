@@ -8,6 +8,8 @@
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -43,30 +45,64 @@ TcpProxy::TcpProxy(std::string unixSocketPath) : target_(std::move(unixSocketPat
     socklen_t length = sizeof address;
     if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener_, 16) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        pipe(wakePipe_) != 0)
+        pipe2(commands_, O_CLOEXEC) != 0 || pipe2(answers_, O_CLOEXEC) != 0)
         throw std::runtime_error("the proxy cannot listen");
     port_ = ntohs(address.sin_port);
-    thread_ = std::thread(&TcpProxy::serve, this);
+    child_ = fork();
+    if (child_ < 0)
+        throw std::runtime_error("the proxy cannot start");
+    if (child_ == 0) {
+        serve();
+        _exit(0);
+    }
+    close(listener_);
 }
 
 TcpProxy::~TcpProxy()
 {
-    stopping_ = true;
-    (void)!write(wakePipe_[1], "x", 1);
-    thread_.join();
-    close(listener_);
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
+    command("x");
+    waitpid(child_, nullptr, 0);
+    for (int fd : {commands_[0], commands_[1], answers_[0], answers_[1]})
+        close(fd);
 }
 
 void TcpProxy::cutAfterReply(std::string marker)
 {
-    cutMarker_ = std::move(marker);
-    cutArmed_ = true;
+    command("c" + marker);
 }
 
-// One thread moves every link's bytes. While stalled it polls nothing but
-// the listener and its wake-up pipe, so the bytes wait in the kernel.
+void TcpProxy::command(const std::string& text)
+{
+    std::string line = text + '\n';
+    char taken = 0;
+    if (write(commands_[1], line.data(), line.size()) != ssize_t(line.size()) || read(answers_[0], &taken, 1) != 1)
+        throw std::runtime_error("the proxy does not answer");
+}
+
+// One command a line: stall, resume, cut after a marker, exit.
+bool TcpProxy::takeCommand()
+{
+    std::string line;
+    char c = 0;
+    while (read(commands_[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    if (line.empty())
+        return false;
+    switch (line[0]) {
+    case 's': stalled_ = true; break;
+    case 'r': stalled_ = false; break;
+    case 'c':
+        cutMarker_ = line.substr(1);
+        cutArmed_ = true;
+        break;
+    default: stopping_ = true; break;
+    }
+    (void)!write(answers_[1], "k", 1);
+    return true;
+}
+
+// The child moves every link's bytes. While stalled it polls nothing but
+// the listener and its commands, so the bytes wait in the kernel.
 void TcpProxy::serve()
 {
     std::vector<Link> links;
@@ -78,7 +114,7 @@ void TcpProxy::serve()
         links.clear();
     };
     while (!stopping_) {
-        std::vector<pollfd> fds{{listener_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        std::vector<pollfd> fds{{listener_, POLLIN, 0}, {commands_[0], POLLIN, 0}};
         const bool forwarding = !stalled_;
         if (forwarding)
             for (const Link& link : links) {
@@ -87,6 +123,8 @@ void TcpProxy::serve()
             }
         if (poll(fds.data(), fds.size(), 50) <= 0)
             continue;
+        if ((fds[1].revents & (POLLIN | POLLHUP)) && !takeCommand())
+            break;  // the test is gone
         if (fds[0].revents & POLLIN) {
             int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             int server = client >= 0 ? connectUnix(target_) : -1;
@@ -95,7 +133,7 @@ void TcpProxy::serve()
             else if (client >= 0)
                 close(client);
         }
-        if (!forwarding)
+        if (!forwarding || stalled_ || stopping_)
             continue;
         bool cut = false;
         std::vector<bool> ended(links.size(), false);
