@@ -172,7 +172,11 @@ void GstSession::endRecorderInput()
         gst_element_send_event(recorderSound_.get(), gst_event_new_eos());
 }
 
-void GstSession::removeRecorder()
+// The file's sink closes its file as the recorder stops, and a close can
+// fail (NFS and CIFS report failed last writes there): what it says comes
+// back, for the recording's outcome, instead of going to the pipeline's bus
+// after the recording is over.
+std::string GstSession::removeRecorder()
 {
     GstElementPtr recorder;
     {
@@ -185,11 +189,21 @@ void GstSession::removeRecorder()
         recorderValve_.reset();
     }
     if (!recorder)
-        return;
+        return {};
+    GstBusPtr closeBus(gst_bus_new());
+    gst_element_set_bus(recorder.get(), closeBus.get());
     gst_element_set_locked_state(recorder.get(), TRUE);
     gst_element_set_state(recorder.get(), GST_STATE_NULL);
     if (pipeline_)
         gst_bin_remove(GST_BIN(pipeline_.get()), recorder.get());
+    std::string closeError;
+    while (GstMessagePtr message{gst_bus_pop_filtered(closeBus.get(), GST_MESSAGE_ERROR)}) {
+        logLine("capture", "the recording's file did not close cleanly: " + errorText(message.get()));
+        if (closeError.empty())
+            closeError = errorText(message.get());
+    }
+    gst_element_set_bus(recorder.get(), nullptr);
+    return closeError;
 }
 
 GstFlowReturn GstSession::newFeedSample(GstElement* appsink, gpointer self)
@@ -338,11 +352,16 @@ void GstSession::finishRecording(const BusEvent& end)
         return;
     uint32_t elapsed = progress().elapsedMs;
     framesDroppedAtEnd_ = framesDropped();
-    lastError_ = end.error;
-    removeRecorder();
+    BusEvent outcome = end;
+    std::string closeError = removeRecorder();
+    if (!closeError.empty() && outcome.error == 0) {
+        outcome.error = IDS_CAP_WRITEERROR;
+        outcome.text = "Error: " + closeError;
+    }
+    lastError_ = outcome.error;
     recording_ = false;
     sink_.statusChanged(IDS_CAP_STAT_VIDEOCURRENT, RecordingSummary(framesRecorded_, framesDroppedAtEnd_, elapsed));
-    sink_.statusChanged(end.error ? int32_t(end.error) : IDS_CAP_END, end.text);
+    sink_.statusChanged(outcome.error ? int32_t(outcome.error) : IDS_CAP_END, outcome.text);
 }
 
 }  // namespace tarvelo

@@ -71,7 +71,8 @@ private:
     // The status that says why the recorder could not start; 0 when it runs.
     int32_t addRecorder(GstElementPtr recorder, std::string& why);
     void endRecorderInput();
-    void removeRecorder();
+    // The error the file's sink gave as it closed, or nothing.
+    std::string removeRecorder();
     void keepEvent(BusEvent event);
     GstElementPtr build(const std::string& description);
     bool launch(GstElementPtr pipeline);

@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -88,6 +91,24 @@ RecordingRequest toFile(const QString& file)
 
 }  // namespace
 
+// A network share reports a failed last write only when the file closes:
+// the sink's fclose of a file named "*-close-fails.avi" closes it and says
+// EIO, once armed.
+static std::atomic<bool> closeFails{false};
+extern "C" int fclose(FILE* file)
+{
+    static auto real = reinterpret_cast<int (*)(FILE*)>(dlsym(RTLD_NEXT, "fclose"));
+    char path[512] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fileno(file));
+    const bool target = closeFails && readlink(link.c_str(), path, sizeof path - 1) > 0 &&
+                        QByteArray(path).endsWith("-close-fails.avi");
+    const int closed = real(file);
+    if (!target)
+        return closed;
+    errno = EIO;
+    return EOF;
+}
+
 TEST(GstSessionFaults, ASourceThatFailsInMidStream)
 {
     ASSERT_TRUE(EnsureGstreamer());
@@ -136,6 +157,21 @@ TEST(GstSessionFaults, LastWritesThatFailEndTheRecordingAsFailed)
     signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(finished);
     EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_WRITEERROR));
+}
+
+TEST(GstSessionFaults, AFileThatFailsToCloseIsAFailedRecording)
+{
+    test::TempWorkDir dir;
+    RecordingSink sink;
+    GstSession session(pattern(), sink);
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.startRecording(toFile(dir.file("share-close-fails.avi"))));
+    std::this_thread::sleep_for(300ms);
+    closeFails = true;
+    EXPECT_FALSE(session.stopRecording());
+    closeFails = false;
+    EXPECT_EQ(session.progress().lastError, uint32_t(IDS_CAP_WRITEERROR));
+    EXPECT_TRUE(sink.waitFor(IDS_CAP_WRITEERROR)) << "the status says so, not \"Capture End\"";
 }
 
 // A disk or network share that stops taking bytes: about a second of frames
