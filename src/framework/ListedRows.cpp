@@ -62,6 +62,13 @@ void ListedRows::append(const QSqlRecord& record)
     ++size_;
 }
 
+void ListedRows::append(const std::vector<QVariant>& values)
+{
+    for (size_t c = 0; c < columns_.size(); ++c)
+        store(columns_[c], c < values.size() ? values[c] : QVariant());
+    ++size_;
+}
+
 void ListedRows::appendMissing()
 {
     for (Column& column : columns_)

@@ -23,6 +23,7 @@ public:
     // Keeps the query's current row, or a record's values.
     void append(const QSqlQuery& query);
     void append(const QSqlRecord& record);
+    void append(const std::vector<QVariant>& values);
     // A row with no fields: one that was not found.
     void appendMissing();
     void clear();

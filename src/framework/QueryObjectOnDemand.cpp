@@ -18,6 +18,7 @@
 #include "framework/QueryObject.h"
 
 #include "framework/Log.h"
+#include "framework/OdbcStatement.h"
 #include "framework/StatementDeadline.h"
 
 #include <QRegularExpression>
@@ -151,6 +152,14 @@ void QueryObject::listRows(QSqlQuery& query)
         return;
     }
     listed_.setColumns(query.record(), 0);
+    if (target_.driver == QLatin1String("QODBC")) {
+        std::string why;
+        switch (ReadOdbcBlocks(query, [this](const std::vector<QVariant>& row) { listed_.append(row); }, why)) {
+        case OdbcBlockRead::Done: return;
+        case OdbcBlockRead::Failed: fail(QStringLiteral("the result was cut short"), QString::fromStdString(why));
+        case OdbcBlockRead::NotPossible: break;
+        }
+    }
     while (query.next())
         listed_.append(query);
 }
