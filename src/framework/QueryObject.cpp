@@ -58,13 +58,13 @@ SqlDialect dialectOf(QSqlDriver::DbmsType type)
     }
 }
 
-// SQL Server's and ODBC's "timeout expired", and PostgreSQL's "canceling
-// statement due to statement timeout".
+// A statement ended at its limit by the driver or the server: ODBC's
+// "timeout expired" and PostgreSQL's "canceling statement due to statement
+// timeout".
 bool odbcTimedOut(const QSqlError& error)
 {
     const QString code = error.nativeErrorCode();
-    return code.contains(QLatin1String("HYT00")) || code.contains(QLatin1String("HYT01")) ||
-           code.contains(QLatin1String("57014"));
+    return code.contains(QLatin1String("HYT00")) || code.contains(QLatin1String("57014"));
 }
 
 QString errorText(const QSqlError& error)
@@ -218,7 +218,11 @@ std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const 
         failure->why = QStringLiteral("the server gave no answer within %1 s; the connection is closed (%2)")
                            .arg(timeLimit_.count() / 1000.0)
                            .arg(failure->why);
-    } else if (failure && odbc && (timeLeft().count() == 0 || odbcTimedOut(query.lastError()))) {
+    } else if (failure && odbc && odbcTimedOut(query.lastError())) {
+        // The statement was ended at its limit, and that end came back: its
+        // outcome, not done, is known.
+        failure->why = QStringLiteral("the statement was ended at its time limit (%1)").arg(failure->why);
+    } else if (failure && odbc && timeLeft().count() == 0) {
         failure->outOfTime = true;
         failure->why = QStringLiteral("the server gave no answer within %1 s (%2)")
                            .arg(timeLimit_.count() / 1000.0)
@@ -227,12 +231,13 @@ std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const 
     return failure;
 }
 
-// ODBC gives no socket to watch: the driver keeps the operation's time
-// limit on each statement itself.
+// ODBC gives no socket to watch: the driver keeps the time limit on each
+// statement itself, a few seconds inside the operation's, so that the
+// statement's end comes back before the operation gives up on it.
 void QueryObject::limitOdbcStatement(const QSqlQuery& query)
 {
     std::string why;
-    if (!SetOdbcQueryTimeout(query, timeLeft(), why) && !odbcLimitRefusedLogged_) {
+    if (!SetOdbcQueryTimeout(query, serverLimit(timeLeft()), why) && !odbcLimitRefusedLogged_) {
         odbcLimitRefusedLogged_ = true;
         logLine("database", "the ODBC driver keeps no time limit on its statements: " + why);
     }

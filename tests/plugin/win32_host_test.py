@@ -471,6 +471,35 @@ def sqlite_query(site):
     query_window(site, "query-sqlite", f"Provider=SQLite;Data Source={windows_path(db)}", first=["misalign"])
 
 
+def held_insert(site, ado, psql):
+    """A snapshot's insert that the server holds (another program has the
+    table locked): ODBC gives no socket to watch, so the statement's own
+    time limit must end it, and its known outcome, not stored, comes back."""
+    master, slave = pty.openpty()  # a snapshot needs the matrix link up
+    site.link_com(7, os.ttyname(slave))
+    site.settings(7, "数据库启用=1\n")
+    log = site.dir / "tarvelo.log"
+    logged_before = log.stat().st_size if log.exists() else 0
+    locker = subprocess.Popen(psql + ["begin; lock table CAPPICTURE; select pg_sleep(35); commit;"])
+    time.sleep(1)
+    started = time.monotonic()
+    rc, _ = site.host("Frame_Init", "Frame_SetParam=张三", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=1",
+                      f"await={CONSOLE}", "wait=500", "Video_CapturePicture", "wait=300", "Frame_FreeAll",
+                      messages=True)
+    took = time.monotonic() - started
+    locker.wait(timeout=60)
+    rows = subprocess.run(psql[:-1] + ["-At", "-c", "select count(*) from CAPPICTURE"], capture_output=True,
+                          text=True).stdout.strip()
+    said = log.read_bytes()[logged_before:].decode("utf-8", errors="replace") if log.exists() else ""
+    check(rc == 0 and took < 35 and rows == "3" and "the row was not stored" in said and "statement timeout" in said,
+          f"an insert held by a lock ends within its time limit through ODBC ({took:.0f} s with the host's start), "
+          f"as not stored ({rows} rows)")
+    if "the row was not stored" not in said:
+        print(rc, said[-1500:])
+    os.close(master)
+    os.close(slave)
+
+
 def postgres_query(site):
     """PostgreSQL through Wine's ODBC bridge to unixODBC's psqlODBC driver."""
     data = Path(tempfile.mkdtemp(prefix="pg-"))
@@ -496,6 +525,7 @@ def postgres_query(site):
         ado = (f"Provider=MSDASQL;Driver={{PostgreSQL Unicode}};Server=127.0.0.1;Port={port};"
                "Database=postgres;Uid=postgres;Pwd=")
         query_window(site, "query-postgres-odbc", ado)
+        held_insert(site, ado, psql)
     finally:
         subprocess.run(as_postgres + [str(bindir / "pg_ctl"), "-D", str(data / "db"), "-m", "fast", "stop"],
                        capture_output=True)
