@@ -197,7 +197,7 @@ std::optional<QueryObject::Failure> QueryObject::tryRun(QSqlQuery& query, const 
     query = QSqlQuery(db);
     query.setForwardOnly(true);
     QString text = RewriteForDialect(statement, target_.dialect);
-    const bool odbc = target_.driver == QLatin1String("QODBC");
+    const bool odbc = throughOdbc();
     StatementDeadline deadline(serverSocket(), timeLeft());
     std::optional<Failure> failure;
     if (parameters.empty() && !odbc) {
@@ -267,7 +267,7 @@ int QueryObject::serverSocket() const
 bool QueryObject::openWatched(QSqlDatabase& db)
 {
     odbcSocket_ = {};
-    if (target_.driver != QLatin1String("QODBC"))
+    if (!throughOdbc())
         return db.open();
     std::vector<SocketIdentity> before = ConnectedSockets();
     if (!db.open())

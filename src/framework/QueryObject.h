@@ -148,6 +148,7 @@ private:
     };
 
     void connect();
+    bool throughOdbc() const { return target_.driver == QLatin1String("QODBC"); }
     bool openWatched(QSqlDatabase& db);
     void reconnect();
     void reconnectIfLost();

@@ -152,7 +152,7 @@ void QueryObject::listRows(QSqlQuery& query)
         return;
     }
     listed_.setColumns(query.record(), 0);
-    if (target_.driver == QLatin1String("QODBC")) {
+    if (throughOdbc()) {
         std::string why;
         switch (ReadOdbcBlocks(query, [this](const std::vector<QVariant>& row) { listed_.append(row); }, why)) {
         case OdbcBlockRead::Done: return;
