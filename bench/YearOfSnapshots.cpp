@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
+#include <unistd.h>
 #include <cstdio>
 #include <vector>
 
@@ -40,6 +41,16 @@ struct QueryWindow {
         return msSince(t);
     }
 
+    // The time until the rest of the result is listed, as the window
+    // does it between its events.
+    double untilListed()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (window.adoQuery.isListing())
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return msSince(t);
+    }
     double press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QElapsedTimer t;
@@ -134,10 +145,17 @@ void fillYear(const QString& connection, bool postgres, int year, const QByteArr
     query.setStatement("create index CAPPICTURE_CAPTIME on CAPPICTURE (CAPTIME)");
     query.execute();
     if (postgres) {
-        // A year-old table has long been analysed by the server's autovacuum;
-        // a table filled a moment ago not yet.
-        query.setStatement("analyze CAPPICTURE");
-        query.execute();
+        // A year-old table has long been vacuumed and analysed by the
+        // server's autovacuum (an insert-only one too, since PostgreSQL 13):
+        // a table filled a moment ago not yet, and its first full read would
+        // write every page's visibility hints while it is being timed. The
+        // load's writes are flushed to the disk, too (the test server never
+        // does), so that the disk is as quiet as a site's.
+        for (const char* settle : {"vacuum analyze CAPPICTURE", "checkpoint"}) {
+            query.setStatement(settle);
+            query.execute();
+        }
+        ::sync();
     }
 }
 
@@ -152,9 +170,11 @@ void measureQueryWindow(const QString& name, const QString& connection, int year
         QueryWindow w{window};
         bool openedWithPicture = w.pictureShown();
         double dayMs = w.search(day, day);
+        w.untilListed();
         int dayRows = w.rows();
         double before = residentMb();
         double yearMs = w.search(QDate(year, 1, 1), QDate(year, 12, 31));
+        double yearAllMs = yearMs + w.untilListed();
         int yearRows = w.rows();
         double grown = residentMb() - before;
         double lastMs = w.press(Qt::Key_End, Qt::ControlModifier);
@@ -163,12 +183,12 @@ void measureQueryWindow(const QString& name, const QString& connection, int year
         std::printf("%s:\n"
                     "  window open with its first picture%s: %.0f ms (target < 300)\n"
                     "  one day (%s), %d rows: first row shown %.0f ms (target < 300)\n"
-                    "  every row, %d rows: first row shown %.0f ms (target < 1000); resident memory %+.0f MB "
-                    "(target < +256)\n"
+                    "  every row, %d rows: first row shown %.0f ms (target < 1000), all listed %.0f ms (target < "
+                    "3000); resident memory %+.0f MB (target < +256)\n"
                     "  to the last row (Ctrl+End)%s: %.1f ms (target < 1000)\n"
                     "  next row's picture at the start, middle and end: median %.1f ms, max %.1f ms (target < 30)\n",
                     qPrintable(name), openedWithPicture ? "" : " (NO PICTURE)", openMs, qPrintable(day.toString(Qt::ISODate)), dayRows, dayMs, yearRows,
-                    yearMs, grown, atLast ? "" : " (NOT REACHED)", lastMs, nextMedian, nextMax);
+                    yearMs, yearAllMs, grown, atLast ? "" : " (NOT REACHED)", lastMs, nextMedian, nextMax);
         std::fflush(stdout);
         window.reject();
     });

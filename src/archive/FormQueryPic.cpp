@@ -50,6 +50,7 @@ TfmQueryPic::TfmQueryPic(const QString& adoString, QWidget* parent)
     buildGrid();
     adoQuery.setConnectionString(adoString);  // FormCreate
     connect(&adoQuery, &QueryObject::currentRowChanged, this, [this] { guarded([this] { adoQueryAfterScroll(); }); });
+    connect(&adoQuery, &QueryObject::listingFailed, this, &TfmQueryPic::adoQueryListingFailed);
     Application::adopt(this);
 }
 
@@ -156,6 +157,16 @@ void TfmQueryPic::openResult()
         DBGrid1->selectRow(0);
         adoQueryAfterScroll();
     }
+}
+
+// The rows listed so far are not the search's result: the grid is left
+// empty, as a search that fails leaves it, and the error is reported.
+void TfmQueryPic::adoQueryListingFailed(const QString& why)
+{
+    model_->beginChange();
+    model_->endChange();
+    picImage->clear();
+    reportError(std::make_exception_ptr(DatabaseError(why.toStdString())));
 }
 
 void TfmQueryPic::adoQueryAfterScroll()

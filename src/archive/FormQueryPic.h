@@ -51,6 +51,7 @@ private:
     void btQueryClick();
     void openResult();
     void adoQueryAfterScroll();
+    void adoQueryListingFailed(const QString& why);
 
     QueryResultModel* model_ = nullptr;
 };

@@ -17,11 +17,28 @@ const Column Columns[] = {{"VIDEOPORT", "视频源"}, {"CAPTIME", "抓拍时间"
 
 QueryResultModel::QueryResultModel(QueryObject& query, QObject* parent) : QAbstractTableModel(parent), query_(query)
 {
+    connect(&query_, &QueryObject::rowsListed, this, &QueryResultModel::showListedRows);
+}
+
+void QueryResultModel::endChange()
+{
+    shownRows_ = query_.rowCount();
+    endResetModel();
+}
+
+void QueryResultModel::showListedRows()
+{
+    const int listed = query_.rowCount();
+    if (listed <= shownRows_)
+        return;
+    beginInsertRows({}, shownRows_, listed - 1);
+    shownRows_ = listed;
+    endInsertRows();
 }
 
 int QueryResultModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : query_.rowCount();
+    return parent.isValid() ? 0 : shownRows_;
 }
 
 int QueryResultModel::columnCount(const QModelIndex& parent) const

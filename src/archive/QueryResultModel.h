@@ -13,9 +13,10 @@ class QueryResultModel final : public QAbstractTableModel {
 public:
     explicit QueryResultModel(QueryObject& query, QObject* parent = nullptr);
 
-    // Call around every change of the query's result.
+    // Call around every change of the query's result but its rows listed
+    // later, which the model follows itself.
     void beginChange() { beginResetModel(); }
-    void endChange() { endResetModel(); }
+    void endChange();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -24,7 +25,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    void showListedRows();
+
     QueryObject& query_;
+    int shownRows_ = 0;  // the view is told of each row before it is shown
 };
 
 }  // namespace tarvelo

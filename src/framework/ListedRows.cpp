@@ -1,6 +1,8 @@
 #include "framework/ListedRows.h"
 
 #include <QSqlField>
+#include <limits>
+#include <optional>
 
 namespace tarvelo {
 namespace {
@@ -19,6 +21,30 @@ bool isInteger(QMetaType type)
     default:
         return false;
     }
+}
+
+// A database's time is a wall-clock reading. Building a local QDateTime for
+// each of a year's rows asks the C library for the time zone each time (a
+// stat of /etc/localtime): seconds on a million rows.
+constexpr qint64 MsPerDay = 86400000;
+
+constexpr qint64 MostDays = std::numeric_limits<qint64>::max() / MsPerDay - 1;
+
+// None for a time that is not one (a text the driver could not read as a
+// time), or one beyond what milliseconds hold (Qt's dates go further).
+std::optional<qint64> wallClock(const QVariant& value)
+{
+    const QDateTime time = value.toDateTime();
+    const qint64 day = time.date().toJulianDay();
+    if (!time.isValid() || day > MostDays || day < -MostDays)
+        return std::nullopt;
+    return day * MsPerDay + time.time().msecsSinceStartOfDay();
+}
+
+QDateTime fromWallClock(qint64 ms)
+{
+    const qint64 day = ms >= 0 ? ms / MsPerDay : -((-ms + MsPerDay - 1) / MsPerDay);
+    return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(ms - day * MsPerDay)));
 }
 
 }  // namespace
@@ -110,9 +136,13 @@ void ListedRows::store(Column& column, const QVariant& value)
     case Kind::Integer:
         column.numbers.push_back(value.toLongLong());
         break;
-    case Kind::Time:
-        column.times.push_back(value.toDateTime());
+    case Kind::Time: {
+        const std::optional<qint64> time = wallClock(value);
+        column.times.push_back(time.value_or(0));
+        if (!time)
+            column.nulls.back() = true;
         break;
+    }
     case Kind::Text: {
         QString text = value.toString();
         column.text.insert(column.text.end(), text.utf16(), text.utf16() + text.size());
@@ -130,7 +160,7 @@ QVariant ListedRows::load(const Column& column, size_t row)
     case Kind::Integer:
         return QVariant(column.numbers[row]);
     case Kind::Time:
-        return QVariant(column.times[row]);
+        return QVariant(fromWallClock(column.times[row]));
     case Kind::Text:
         break;
     }
@@ -152,7 +182,7 @@ bool ListedRows::equal(const Column& column, size_t row, const QVariant& value)
     case Kind::Integer:
         return column.numbers[row] == value.toLongLong();
     case Kind::Time:
-        return column.times[row] == value.toDateTime();
+        return column.times[row] == wallClock(value);
     case Kind::Text:
         break;
     }

@@ -43,7 +43,7 @@ private:
         Kind kind = Kind::Text;
         QMetaType type;
         std::vector<qint64> numbers;
-        std::vector<QDateTime> times;
+        std::vector<qint64> times;  // wall-clock milliseconds: no time zone is looked up per row
         std::vector<char16_t> text;
         std::vector<quint32> textEnds;
         std::vector<bool> nulls;

@@ -1,14 +1,15 @@
 #pragma once
-// A time limit for one ODBC statement, kept by the driver. An ODBC
-// connection gives no socket to watch and its login time-out does not cover
-// statements: without this a silent SQL Server holds the host's window.
+// What Tarvelo asks of an ODBC driver beyond Qt's driver: a time limit for
+// one statement, kept by the driver, and whether the connection can run a
+// second statement while a result is still being read. An ODBC connection
+// gives no socket to watch and its login time-out does not cover
+// statements: without a statement limit a silent SQL Server holds the
+// host's window.
 
+#include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QVariant>
 #include <chrono>
-#include <functional>
 #include <string>
-#include <vector>
 
 namespace tarvelo {
 
@@ -16,12 +17,13 @@ namespace tarvelo {
 // seconds, no fewer than one, as ODBC counts them.
 bool SetOdbcQueryTimeout(const QSqlQuery& query, std::chrono::milliseconds limit, std::string& why);
 
-// Reads an executed statement's rows a block at a time, where every column
-// is a whole number, a time or a text of a known length; Qt's driver asks
-// for each value apart, which costs seconds on a year of rows. Each row's
-// values go to `row`, typed as the query's record says.
-enum class OdbcBlockRead { Done, NotPossible, Failed };
-OdbcBlockRead ReadOdbcBlocks(const QSqlQuery& query, const std::function<void(const std::vector<QVariant>&)>& row,
-                             std::string& why);
+// SQL Server without MARS answers one statement at a time: a result not yet
+// read to its end keeps every other statement out. True where not known.
+bool OdbcOneStatementAtATime(const QSqlDatabase& db);
+
+// The query's ODBC statement handle, or null; and the driver's reason for
+// the last failure on a statement handle.
+void* OdbcStatementHandle(const QSqlQuery& query);
+std::string OdbcDiagnostic(void* statement);
 
 }  // namespace tarvelo

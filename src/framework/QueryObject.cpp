@@ -75,7 +75,11 @@ QString errorText(const QSqlError& error)
 
 }  // namespace
 
-QueryObject::QueryObject(QObject* parent) : QObject(parent), connectionName_(newConnectionName()) {}
+QueryObject::QueryObject(QObject* parent) : QObject(parent), connectionName_(newConnectionName())
+{
+    listingTimer_.setSingleShot(true);
+    QObject::connect(&listingTimer_, &QTimer::timeout, this, &QueryObject::continueListing);
+}
 
 QueryObject::~QueryObject()
 {
@@ -149,6 +153,7 @@ void QueryObject::connect()
     }
     if (target_.dialect == SqlDialect::Unknown)
         target_.dialect = dialectOf(db.driver()->dbmsType());  // an ODBC source says what it is once connected
+    oneStatementAtATime_ = throughOdbc() && OdbcOneStatementAtATime(db);
     connected_ = true;
 }
 
@@ -330,29 +335,37 @@ void QueryObject::open()
     connect();
     plan_ = planOnDemand();
     ReadTransaction snapshot(*this);  // the listing and what says its keys still hold
+    const auto started = std::chrono::steady_clock::now();
     QSqlQuery query;
     run(query, plan_ ? plan_->listStatement : statement_, parameters_, Resend::IfLost);
     if (!query.isSelect())
         fail(QStringLiteral("the statement gave no result"), QStringLiteral("it selects nothing"));
     StatementDeadline deadline(serverSocket(), timeLeft());  // the rows come after the statement
     try {
-        if (plan_)
-            listRows(query);
-        else
+        if (plan_) {
+            listRows(query, started);  // which may keep the query to list the rest later
+        } else {
             while (query.next())
                 rows_.push_back(query.record());
-        failIfCutShort(query);
+            failIfCutShort(query);
+        }
     } catch (...) {
         close();
         throw;
     }
     open_ = true;
+    if (listing_)
+        listingTimer_.start();
+    else
+        logIfLong(started);
     if (rowCount() > 0)
         setCurrentRow(0);
 }
 
 void QueryObject::close()
 {
+    listingTimer_.stop();
+    listing_.reset();
     rows_ = {};  // a year of rows is worth giving back
     listed_.clear();
     keys_ = {};

@@ -16,6 +16,7 @@
 #include "framework/StatementDeadline.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -23,6 +24,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -43,6 +45,8 @@ class OutcomeUnknown : public DatabaseError {
 public:
     using DatabaseError::DatabaseError;
 };
+
+class OdbcBlockReader;
 
 class QueryObject : public QObject {
     Q_OBJECT
@@ -79,6 +83,13 @@ public:
     void open();     // a statement whose rows are kept; the first becomes current
     void close();
     bool isOpen() const { return open_; }
+    // Whether rows are still being listed after open() returned. A search
+    // through ODBC shows its first rows at once and lists the rest a slice
+    // at a time between the window's events, where the driver can run other
+    // statements meanwhile (not SQL Server without MARS: there it is read
+    // whole). Each slice that lists rows signals rowsListed; one that fails
+    // closes the result and signals listingFailed.
+    bool isListing() const { return listing_ != nullptr; }
 
     int rowCount() const { return int(rows_.size() + listed_.size() + keys_.size()); }
     bool setCurrentRow(int row);
@@ -96,6 +107,8 @@ public:
 
 signals:
     void currentRowChanged(int row);
+    void rowsListed();
+    void listingFailed(const QString& why);
 
 private:
     // How a result is listed by its rows' keys, or by its fields where the
@@ -131,6 +144,21 @@ private:
     };
     enum class Resend { IfLost, Never };
     static constexpr int PageRows = 64;
+    // A result still being listed; the reader goes before the query.
+    struct Listing {
+        QSqlQuery query;
+        std::unique_ptr<OdbcBlockReader> reader;
+        std::chrono::steady_clock::time_point started;
+        std::chrono::steady_clock::time_point shown = started;  // when the view was last told of new rows
+        ~Listing();
+    };
+    // How long one slice of a listing holds the window; a listing that
+    // takes longer than a long one is logged, for a site whose searches are slow.
+    static constexpr std::chrono::milliseconds ListingSlice{40};
+    static constexpr std::chrono::milliseconds LongListing{500};
+    // How often the view is told of the rows listed meanwhile: often enough
+    // to keep its scroll bar current, not after every slice.
+    static constexpr std::chrono::milliseconds ShowListedEvery{500};
 
     // SQLite's schema version, its newest row and the rows read under them
     // are read in one snapshot, so that no write can fall between them; the
@@ -162,7 +190,10 @@ private:
     void limitOdbcStatement(const QSqlQuery& query);
     std::optional<OnDemandPlan> planOnDemand();
     QStringList keyColumnsOf(const QString& table);
-    void listRows(QSqlQuery& query);
+    void listRows(QSqlQuery& query, std::chrono::steady_clock::time_point started);
+    void logIfLong(std::chrono::steady_clock::time_point started) const;
+    void listSome(std::chrono::milliseconds slice);
+    void continueListing();
     void listKeys(QSqlQuery& query);
     std::optional<RowidCheck> rowidCheck();
     bool keysStillHold();
@@ -192,6 +223,8 @@ private:
     QString connectionString_;
     SqlConnectionTarget target_;
     bool connected_ = false;
+    bool oneStatementAtATime_ = false;
+    bool oneStatementLogged_ = false;
     bool odbcLimitRefusedLogged_ = false;
     SocketIdentity odbcSocket_;
     std::chrono::milliseconds timeLimit_ = DefaultTimeLimit;
@@ -202,6 +235,8 @@ private:
     std::vector<QSqlRecord> rows_;  // a result copied whole
     std::optional<OnDemandPlan> plan_;
     ListedRows listed_;             // a result listed by its fields
+    std::unique_ptr<Listing> listing_;
+    QTimer listingTimer_;
     std::vector<qint64> keys_;      // rowid, or ctid as (block << 16) | offset
     std::vector<quint32> tables_;   // tableoid: a ctid is a place in one partition only
     std::vector<quint32> versions_; // xmin: a new row may take a deleted row's place

@@ -18,7 +18,7 @@
 #include "framework/QueryObject.h"
 
 #include "framework/Log.h"
-#include "framework/OdbcStatement.h"
+#include "framework/OdbcBlockReader.h"
 #include "framework/StatementDeadline.h"
 
 #include <QRegularExpression>
@@ -145,7 +145,7 @@ QueryObject::ReadTransaction::~ReadTransaction()
     query_.inReadTransaction_ = false;
 }
 
-void QueryObject::listRows(QSqlQuery& query)
+void QueryObject::listRows(QSqlQuery& query, std::chrono::steady_clock::time_point started)
 {
     if (!plan_->keyColumns.isEmpty()) {
         listKeys(query);
@@ -153,15 +153,80 @@ void QueryObject::listRows(QSqlQuery& query)
     }
     listed_.setColumns(query.record(), 0);
     if (throughOdbc()) {
-        std::string why;
-        switch (ReadOdbcBlocks(query, [this](const std::vector<QVariant>& row) { listed_.append(row); }, why)) {
-        case OdbcBlockRead::Done: return;
-        case OdbcBlockRead::Failed: fail(QStringLiteral("the result was cut short"), QString::fromStdString(why));
-        case OdbcBlockRead::NotPossible: break;
+        if (std::unique_ptr<OdbcBlockReader> reader = OdbcBlockReader::bind(query)) {
+            listing_.reset(new Listing{std::move(query), std::move(reader), started});
+            if (oneStatementAtATime_ && !oneStatementLogged_) {
+                oneStatementLogged_ = true;
+                logLine("database", "the ODBC driver runs one statement at a time: a search's rows are all read "
+                                    "before they show");
+            }
+            listSome(oneStatementAtATime_ ? std::chrono::milliseconds::max() : std::chrono::milliseconds(0));
+            return;
         }
     }
     while (query.next())
         listed_.append(query);
+    failIfCutShort(query);
+}
+
+QueryObject::Listing::~Listing() = default;
+
+// A block at least; the listing ends at the result's end, or fails.
+void QueryObject::listSome(std::chrono::milliseconds slice)
+{
+    const auto end = slice == std::chrono::milliseconds::max() ? std::chrono::steady_clock::time_point::max()
+                                                               : std::chrono::steady_clock::now() + slice;
+    const OdbcBlockReader::RowSink append = [this](const std::vector<QVariant>& row) { listed_.append(row); };
+    std::string why;
+    OdbcBlockReader::Read read = OdbcBlockReader::Read::More;
+    do
+        read = listing_->reader->readBlock(append, why);
+    while (read == OdbcBlockReader::Read::More && std::chrono::steady_clock::now() < end);
+    if (read == OdbcBlockReader::Read::More)
+        return;
+    listing_.reset();
+    if (read == OdbcBlockReader::Read::Failed)
+        fail(QStringLiteral("the result was cut short"), QString::fromStdString(why));
+}
+
+// For a site whose searches are slow: how many rows, and how long.
+void QueryObject::logIfLong(std::chrono::steady_clock::time_point started) const
+{
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    if (took >= LongListing)
+        logLine("database", QStringLiteral("a search listed %1 rows in %2 s")
+                                .arg(rowCount())
+                                .arg(double(took.count()) / 1000.0, 0, 'f', 1)
+                                .toStdString());
+}
+
+// A slot: nothing may leave it. A listing that fails leaves no result, as a
+// search that fails does, rather than some of its rows shown as if all.
+void QueryObject::continueListing()
+{
+    if (!listing_)
+        return;
+    const auto started = listing_->started;
+    try {
+        startOperation();
+        StatementDeadline deadline(serverSocket(), timeLeft());
+        listSome(ListingSlice);
+    } catch (const std::exception& error) {
+        const QString why = QString::fromUtf8(error.what());
+        close();
+        emit listingFailed(why);
+        return;
+    }
+    if (listing_)
+        listingTimer_.start();
+    else
+        logIfLong(started);
+    const auto now = std::chrono::steady_clock::now();
+    if (listing_ && now - listing_->shown < ShowListedEvery)
+        return;
+    if (listing_)
+        listing_->shown = now;
+    emit rowsListed();
 }
 
 void QueryObject::listKeys(QSqlQuery& query)

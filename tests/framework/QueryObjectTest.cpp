@@ -7,6 +7,7 @@
 #include "support/TcpProxy.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -252,3 +253,62 @@ TEST_P(SilentServer, AnInsertIsSentOnceAndASilentServerIsGivenUp)
 
 INSTANTIATE_TEST_SUITE_P(NativeAndOdbc, SilentServer, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Odbc" : "Native"; });
+
+// A long search through ODBC lists its first rows at once and the rest
+// between the window's events, while the rows' pictures are read. A link
+// that goes silent meanwhile ends the listing at its time limit with no
+// result, never with some rows passed off as all. psqlODBC reads its cursor
+// a block at a time with UseDeclareFetch, as SQL Server's drivers do.
+TEST_F(QueryObjectOnPostgres, ALongOdbcSearchIsListedBetweenEvents)
+{
+    using namespace std::chrono_literals;
+    constexpr int Rows = 5000;
+    QueryObject direct;
+    direct.setConnectionString(server->connectionString());
+    direct.setStatement(PostgresTable);
+    direct.execute();
+    direct.setStatement(QString("insert into CAPPICTURE select i, timestamp '2026-01-01' + i * interval '1 second', "
+                                "'op', int4send(i) from generate_series(0, %1) i")
+                            .arg(Rows - 1));
+    direct.execute();
+    TcpProxy proxy(server->socketPath());
+    for (bool stalled : {false, true}) {
+        QueryObject query;
+        query.setConnectionString(QString("Provider=MSDASQL;Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=%1;"
+                                          "Database=postgres;Username=tarvelo;ByteaAsLongVarBinary=1;"
+                                          "UseDeclareFetch=1;Fetch=1024")
+                                      .arg(proxy.port()));
+        query.setRowKeysUsed(false);
+        query.setTimeLimit(2s);
+        QString failure;
+        QObject::connect(&query, &QueryObject::listingFailed, [&](const QString& why) { failure = why; });
+        query.setStatement("select * from CAPPICTURE order by VIDEOPORT");
+        ASSERT_NO_THROW(query.open());
+        EXPECT_TRUE(query.isListing());
+        EXPECT_LT(query.rowCount(), Rows) << "the first rows shown before the rest are read";
+        EXPECT_EQ(query.field("PICTURE").toByteArray().toHex(), "00000000") << "read while the rest are listed";
+        if (stalled)
+            proxy.stall();
+        QElapsedTimer t;
+        t.start();
+        while (query.isListing() && t.elapsed() < 15000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        proxy.resume();
+        if (stalled) {
+            EXPECT_LT(t.elapsed(), 4000) << "given up at its time limit";
+            EXPECT_NE(failure.indexOf("cut short"), -1) << failure.toStdString();
+            EXPECT_EQ(query.rowCount(), 0) << "no result rather than part of one";
+            continue;
+        }
+        EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+        ASSERT_EQ(query.rowCount(), Rows);
+        int inOrder = 0;
+        for (int row = 0; row < Rows; ++row)
+            inOrder += query.listed(row, "VIDEOPORT").toInt() == row &&
+                       query.listed(row, "CAPTIME").toDateTime() ==
+                           QDateTime(QDate(2026, 1, 1), QTime(0, 0)).addSecs(row);
+        EXPECT_EQ(inOrder, Rows);
+        ASSERT_TRUE(query.setCurrentRow(4321));
+        EXPECT_EQ(query.field("PICTURE").toByteArray().toHex(), "000010e1");
+    }
+}
