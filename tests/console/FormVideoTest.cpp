@@ -96,6 +96,19 @@ protected:
         form.show();
         return form;
     }
+    // The rows' video inputs, in the order they were stored.
+    QList<int> portsIn(const QString& connection)
+    {
+        QueryObject reader;
+        reader.setConnectionString(connection);
+        reader.setStatement("select VIDEOPORT from CAPPICTURE order by rowid");
+        reader.open();
+        QList<int> ports;
+        for (int row = 0; row < reader.rowCount(); ++row)
+            ports << reader.listed(row, "VIDEOPORT").toInt();
+        return ports;
+    }
+
     int rowsIn(const QString& connection)
     {
         QueryObject reader;
@@ -306,12 +319,19 @@ TEST_F(FormVideoTest, SnapshotsAskedForWhileItsStatementBoxWaits)
     });
     host.start(10);
     inFirstBox = [&] {
-        for (int i = 0; i < 20; ++i)
+        for (int camera = 1; camera <= 20; ++camera) {
+            console->SwitchToTV(camera);
             console->SnapshotFromHost();
+        }
     };
     part<QPushButton>(form, "btCapture")->click();
     EXPECT_EQ(boxes, 17) << "the one open, then the sixteen waiting, one after another";
-    EXPECT_EQ(rowsIn(connection), 17);
+    QList<int> stored = portsIn(connection);
+    QList<int> asked;
+    for (int camera = 1; camera <= 16; ++camera)
+        asked << camera;
+    ASSERT_EQ(stored.size(), 17);
+    EXPECT_EQ(stored.mid(1), asked) << "in the order asked for, each with the camera of its moment";
     EXPECT_EQ(log.lines().filter("snapshot: refused").size(), 4);
     EXPECT_EQ(part<QLabel>(form, "lShow")->text(), "保存到数据库完成");
 
