@@ -28,6 +28,8 @@
  *   close=TITLE     asks that window to close (as its close box does)
  *   windows         prints each visible window of ours: title, place, owner
  *   enabled         prints whether the host's main window takes input
+ *   memory          prints the most memory the process has held (its peak
+ *                   working set and committed bytes), in MB
  *   dpi             prints the thread's DPI awareness (0 unaware, 1 system,
  *                   2 per monitor, -1 unknown)
  *   shot=FILE.bmp   the whole screen, 24 bits
@@ -45,6 +47,7 @@
 #include "tarvelo.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -497,6 +500,14 @@ static int run_next_step(void)
         return 0;
     } else if (wcscmp(name, L"enabled") == 0) {
         say("host window enabled: %d", IsWindowEnabled(main_window) ? 1 : 0);
+    } else if (wcscmp(name, L"memory") == 0) {
+        PROCESS_MEMORY_COUNTERS counters;
+        ZeroMemory(&counters, sizeof counters);
+        counters.cb = sizeof counters;
+        if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+            fail("the process's memory cannot be read");
+        say("peak memory: %lu MB working set, %lu MB committed", (unsigned long)(counters.PeakWorkingSetSize >> 20),
+            (unsigned long)(counters.PeakPagefileUsage >> 20));
     } else if (wcscmp(name, L"dpi") == 0) {
         say("dpi awareness: %d", dpi_awareness());
     } else if (wcscmp(name, L"windows") == 0) {

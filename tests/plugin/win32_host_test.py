@@ -19,6 +19,7 @@ import configparser
 import datetime
 import os
 import pty
+import re
 import shutil
 import sqlite3
 import struct
@@ -500,6 +501,33 @@ def held_insert(site, ado, psql):
     os.close(slave)
 
 
+def year_search(site, ado, psql):
+    """A year of snapshots, a million rows, all of today so that the query
+    window's own search finds them, listed by the host through psqlODBC and
+    a view, which has no row keys, as SQL Server's table has none: the
+    search completes, and the host holds well under 1 GB, which a 32-bit
+    host must."""
+    subprocess.run(psql + ["insert into CAPPICTURE select 1 + i % 16, date_trunc('day', now()) + i * interval "
+                           "'86 milliseconds', 'op', PICTURE from CAPPICTURE, generate_series(1, 1000000) i "
+                           "where VIDEOPORT = 1"], check=True)
+    subprocess.run(psql + ["alter table CAPPICTURE rename to SNAPSHOTS; "
+                           "create view CAPPICTURE as select * from SNAPSHOTS"], check=True)
+    log = site.dir / "tarvelo.log"
+    logged_before = log.stat().st_size if log.exists() else 0
+    rc, out = site.host("Frame_Init", f"Frame_SetAdoString={ado}", "Frame_ExecFunc=2", f"await={QUERY}", "wait=500",
+                        "key=alt+q", "wait=20000", f"press={QUERY},100,100", f"release={QUERY},100,100",
+                        "key=ctrl+end", "wait=1000", site.shot("query-year"), "memory",
+                        f"close={QUERY}", "wait=300", "Frame_FreeAll")
+    site.keep_shot("query-year")
+    said = log.read_bytes()[logged_before:].decode("utf-8", errors="replace") if log.exists() else ""
+    listed = re.search(r"a search listed (\d+) rows in ([\d.]+) s", said)
+    peak = re.search(r"peak memory: (\d+) MB working set, (\d+) MB committed", out)
+    check(rc == 0 and listed and listed.group(1) == "1000003" and peak and int(peak.group(1)) < 1024
+          and int(peak.group(2)) < 1024,
+          f"a year's search is listed whole through ODBC ({listed.group(0) if listed else said[-500:]}), the "
+          f"host at most {peak.group(1) + ' MB working set' if peak else out[-500:]}")
+
+
 def postgres_query(site):
     """PostgreSQL through Wine's ODBC bridge to unixODBC's psqlODBC driver."""
     data = Path(tempfile.mkdtemp(prefix="pg-"))
@@ -526,6 +554,7 @@ def postgres_query(site):
                "Database=postgres;Uid=postgres;Pwd=")
         query_window(site, "query-postgres-odbc", ado)
         held_insert(site, ado, psql)
+        year_search(site, ado, psql)
     finally:
         subprocess.run(as_postgres + [str(bindir / "pg_ctl"), "-D", str(data / "db"), "-m", "fast", "stop"],
                        capture_output=True)
