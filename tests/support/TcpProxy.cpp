@@ -66,6 +66,11 @@ TcpProxy::~TcpProxy()
         close(fd);
 }
 
+void TcpProxy::stallAfterReply(std::string marker)
+{
+    command("t" + marker);
+}
+
 void TcpProxy::cutAfterReply(std::string marker)
 {
     command("c" + marker);
@@ -79,7 +84,7 @@ void TcpProxy::command(const std::string& text)
         throw std::runtime_error("the proxy does not answer");
 }
 
-// One command a line: stall, resume, cut after a marker, exit.
+// One command a line: stall, resume, cut or stall after a marker, exit.
 bool TcpProxy::takeCommand()
 {
     std::string line;
@@ -94,6 +99,10 @@ bool TcpProxy::takeCommand()
     case 'c':
         cutMarker_ = line.substr(1);
         cutArmed_ = true;
+        break;
+    case 't':
+        stallMarker_ = line.substr(1);
+        stallArmed_ = true;
         break;
     default: stopping_ = true; break;
     }
@@ -155,6 +164,12 @@ void TcpProxy::serve()
                 continue;
             }
             (void)!write(fromClient ? link.server : link.client, buffer, size_t(got));
+            if (!fromClient && stallArmed_ &&
+                std::string_view(buffer, size_t(got)).find(stallMarker_) != std::string_view::npos) {
+                stallArmed_ = false;
+                stalled_ = true;
+                break;
+            }
         }
         if (cut) {
             closeAll();

@@ -24,6 +24,9 @@ public:
     // The next server reply that holds `marker` is dropped and every
     // connection closed: the server did the work, the client never hears.
     void cutAfterReply(std::string marker);
+    // Stalls once the next server reply that holds `marker` has gone out:
+    // a link gone silent in the middle of a result.
+    void stallAfterReply(std::string marker);
 
 private:
     // Sends a command to the child and waits until it has taken it.
@@ -41,7 +44,9 @@ private:
     bool stalled_ = false;
     bool stopping_ = false;
     bool cutArmed_ = false;
+    bool stallArmed_ = false;
     std::string cutMarker_;
+    std::string stallMarker_;
 };
 
 }  // namespace tarvelo::test
