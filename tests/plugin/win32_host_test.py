@@ -520,9 +520,11 @@ def year_search(site, ado, psql):
                         f"close={QUERY}", "wait=300", "Frame_FreeAll")
     site.keep_shot("query-year")
     said = log.read_bytes()[logged_before:].decode("utf-8", errors="replace") if log.exists() else ""
-    listed = re.search(r"a search listed (\d+) rows in ([\d.]+) s", said)
+    # The window's own first hundred are logged too when a view makes them slow.
+    listed = next((m for m in re.finditer(r"a search listed (\d+) rows in ([\d.]+) s", said)
+                   if m.group(1) == "1000003"), None)
     peak = re.search(r"peak memory: (\d+) MB working set, (\d+) MB committed", out)
-    check(rc == 0 and listed and listed.group(1) == "1000003" and peak and int(peak.group(1)) < 1024
+    check(rc == 0 and listed and peak and int(peak.group(1)) < 1024
           and int(peak.group(2)) < 1024,
           f"a year's search is listed whole through ODBC ({listed.group(0) if listed else said[-500:]}), the "
           f"host at most {peak.group(1) + ' MB working set' if peak else out[-500:]}")
