@@ -217,15 +217,16 @@ void QueryObject::continueListing()
         emit listingFailed(why);
         return;
     }
-    if (listing_)
-        listingTimer_.start();
-    else
+    if (!listing_) {
         logIfLong(started);
-    const auto now = std::chrono::steady_clock::now();
-    if (listing_ && now - listing_->shown < ShowListedEvery)
+        emit rowsListed();
         return;
-    if (listing_)
-        listing_->shown = now;
+    }
+    listingTimer_.start();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - listing_->shown < ShowListedEvery)
+        return;
+    listing_->shown = now;
     emit rowsListed();
 }
 
